@@ -20,8 +20,7 @@ class SoftwareKeychain final : public Keychain {
   Ref sec_key_create_random_key(const Attributes& parameters, Ref& error) override;
   std::optional<Attributes> sec_key_copy_attributes(const Object& key) override;
   Ref sec_key_copy_public_key(const Object& key) override;
-  std::optional<Bytes> sec_key_copy_external_representation(const Object& key,
-                                                            Ref& error) override;
+  std::optional<Bytes> sec_key_copy_external_representation(const Object& key, Ref& error) override;
   bool sec_key_is_algorithm_supported(const Object& key, KeyOperationType operation,
                                       KeyAlgorithm algorithm) override;
   std::optional<Bytes> sec_key_create_signature(const Object& key, KeyAlgorithm algorithm,
