@@ -36,29 +36,29 @@ void ScriptedDesktop::enter(const char* operation) {
 
 CGError ScriptedDesktop::cg_get_active_display_list(std::uint32_t /*max_displays*/,
                                                     std::uint32_t& count) {
-  enter("cg_get_active_display_list");
+  enter("CGGetActiveDisplayList");
   if (display_status == 0) count = display_count;
   return display_status;
 }
 
 Ref ScriptedDesktop::frontmost_application() {
-  enter("frontmost_application");
+  enter("frontmostApplication");
   if (!frontmost) return nullptr;
   return std::make_unique<ScriptedApplication>(live_, *frontmost);
 }
 
 std::int32_t ScriptedDesktop::process_identifier(const Object& application) {
-  enter("process_identifier");
+  enter("processIdentifier");
   return application_of(application).pid;
 }
 
 std::optional<std::string> ScriptedDesktop::localized_name(const Object& application) {
-  enter("localized_name");
+  enter("localizedName");
   return application_of(application).localized_name;
 }
 
 std::unique_ptr<std::int32_t[]> ScriptedDesktop::calloc_pid_block(std::size_t count) {
-  enter("calloc_pid_block");
+  enter("calloc");
   if (calloc_fails) return nullptr;
   return std::unique_ptr<std::int32_t[]>(new (std::nothrow) std::int32_t[count]());
 }

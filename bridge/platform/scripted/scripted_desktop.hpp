@@ -40,9 +40,10 @@ class ScriptedDesktop final : public platform::Desktop {
   std::vector<std::int32_t> pids;
   std::optional<int> listing_result;
   std::map<std::int32_t, ProcessName> names;  // pids without an entry have no readable name
-  std::set<std::string> throwing;             // operation names that raise the platform exception
+  std::set<std::string> throwing;  // platform names of operations that raise the exception
 
-  // What was asked: every operation by name, in call order, and the pids whose names were read.
+  // What was asked: every operation by its platform name (CGGetActiveDisplayList, proc_name, ...),
+  // in call order, and the pids whose names were read.
   std::vector<std::string> calls;
   std::vector<std::int32_t> named_pids;
   std::size_t listing_capacity = 0;

@@ -1,0 +1,148 @@
+#include "bridge/platform/software/software_desktop.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace ktarn::platform::software {
+namespace {
+
+constexpr std::size_t kBlockSlots = 32768;
+
+std::vector<std::int32_t> listed_ids(SoftwareDesktop& desktop) {
+  std::vector<std::int32_t> block(kBlockSlots, 0);
+  const int listed = desktop.proc_listallpids(block);
+  EXPECT_GT(listed, 0);
+  block.resize(static_cast<std::size_t>(std::max(listed, 0)));
+  return block;
+}
+
+// A `sleep` child, ended and reaped on destruction.
+class SleepingChild {
+ public:
+  SleepingChild() {
+    char sleep[] = "sleep";
+    char seconds[] = "30";
+    char* argv[] = {sleep, seconds, nullptr};
+    // posix_spawn returns once the program has been executed, so the name is already in place.
+    if (posix_spawnp(&pid_, "sleep", nullptr, nullptr, argv, environ) != 0) pid_ = -1;
+  }
+  ~SleepingChild() { end(); }
+  SleepingChild(const SleepingChild&) = delete;
+  SleepingChild& operator=(const SleepingChild&) = delete;
+
+  pid_t pid() const { return pid_; }
+  void end() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Sets or removes DISPLAY for the span of one test.
+class DisplayVariable {
+ public:
+  explicit DisplayVariable(const char* value) {
+    if (const char* old = std::getenv("DISPLAY")) saved_ = old;
+    if (value == nullptr) {
+      unsetenv("DISPLAY");
+    } else {
+      setenv("DISPLAY", value, 1);
+    }
+  }
+  ~DisplayVariable() {
+    if (saved_) {
+      setenv("DISPLAY", saved_->c_str(), 1);
+    } else {
+      unsetenv("DISPLAY");
+    }
+  }
+  DisplayVariable(const DisplayVariable&) = delete;
+  DisplayVariable& operator=(const DisplayVariable&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST(SoftwareDesktopTest, ListingHoldsThisProcessAndItsChild) {
+  SoftwareDesktop desktop;
+  const SleepingChild child;
+  ASSERT_GT(child.pid(), 0);
+  const std::vector<std::int32_t> ids = listed_ids(desktop);
+  EXPECT_NE(std::find(ids.begin(), ids.end(), getpid()), ids.end());
+  EXPECT_NE(std::find(ids.begin(), ids.end(), child.pid()), ids.end());
+  EXPECT_TRUE(std::all_of(ids.begin(), ids.end(), [](std::int32_t id) { return id > 0; }));
+}
+
+TEST(SoftwareDesktopTest, ABlockTooSmallIsReportedFull) {
+  SoftwareDesktop desktop;
+  const SleepingChild child;  // at least two processes exist
+  for (const std::size_t slots : {1U, 2U}) {
+    std::vector<std::int32_t> block(slots + 1, -1);  // one guard slot past the capacity
+    EXPECT_EQ(desktop.proc_listallpids(std::span(block).first(slots)), static_cast<int>(slots));
+    EXPECT_GT(block[slots - 1], 0);
+    EXPECT_EQ(block[slots], -1) << "wrote past the block";
+  }
+}
+
+TEST(SoftwareDesktopTest, NamesAreCopiedTerminatedAndCutToTheBuffer) {
+  SoftwareDesktop desktop;
+  SleepingChild child;
+  ASSERT_GT(child.pid(), 0);
+  const struct {
+    std::size_t size;
+    std::string expected;
+  } cases[] = {{1024, "sleep"}, {6, "sleep"}, {4, "sle"}, {1, ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    std::vector<char> buffer(c.size + 1, 'x');  // one guard byte past the buffer
+    const int length = desktop.proc_name(child.pid(), std::span(buffer).first(c.size));
+    EXPECT_EQ(length, static_cast<int>(c.expected.size()));
+    EXPECT_EQ(std::string(buffer.data()), c.expected);
+    EXPECT_EQ(buffer[c.size], 'x') << "wrote past the buffer";
+  }
+  const pid_t gone = child.pid();
+  child.end();
+  std::array<char, 1024> buffer{};
+  EXPECT_EQ(desktop.proc_name(gone, buffer), 0);
+  EXPECT_EQ(desktop.proc_name(0, buffer), 0);
+  EXPECT_EQ(desktop.proc_name(-1, buffer), 0);
+}
+
+TEST(SoftwareDesktopTest, WithoutAReachableDisplayThereIsNothingToObserve) {
+  SoftwareDesktop desktop;
+  for (const char* display : {static_cast<const char*>(nullptr), "", ":987"}) {
+    SCOPED_TRACE(display == nullptr ? "unset" : display);
+    const DisplayVariable variable(display);
+    std::uint32_t count = 7;
+    EXPECT_EQ(desktop.cg_get_active_display_list(0, count), 0);
+    EXPECT_EQ(count, 0U);
+    EXPECT_EQ(desktop.frontmost_application(), nullptr);
+  }
+}
+
+TEST(SoftwareDesktopTest, NamesCompareByBytes) {
+  SoftwareDesktop desktop;
+  EXPECT_LT(desktop.compare("Zsh", "bash"), 0);
+  EXPECT_LT(desktop.compare("launch", "launchd"), 0);
+  EXPECT_GT(desktop.compare("\xc3\xa9", "z"), 0);
+  EXPECT_EQ(desktop.compare("init", "init"), 0);
+}
+
+}  // namespace
+}  // namespace ktarn::platform::software
