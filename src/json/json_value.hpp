@@ -40,6 +40,8 @@ class JsonValue {
   static JsonValue string(std::string value);
   static JsonValue array(JsonArray elements = {});
   static JsonValue object();
+  // An object from members in any order; of repeated names the one that comes last wins.
+  static JsonValue object(JsonMembers members);
 
   Kind kind() const;
   bool is_null() const { return kind() == Kind::kNull; }
@@ -52,9 +54,9 @@ class JsonValue {
   // The signed 64-bit view: the unsigned form up to 2^63-1 and every negative value; never a
   // double, not even 1.0.
   std::optional<std::int64_t> as_signed_integer() const;
-  const std::string* as_string() const;    // nullptr unless a string
-  const JsonArray* as_array() const;       // nullptr unless an array
-  const JsonMembers* as_members() const;   // nullptr unless an object
+  const std::string* as_string() const;   // nullptr unless a string
+  const JsonArray* as_array() const;      // nullptr unless an array
+  const JsonMembers* as_members() const;  // nullptr unless an object
 
   // Arrays: append. Precondition: kind() == kArray.
   void push_back(JsonValue element);

@@ -1,0 +1,133 @@
+// Numbers both ways: which form the reader gives each text and how the writer lays out each
+// kind of number, including the values the two-rounding conversion defines.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+#include "json/parse_json.hpp"
+#include "json/powers_of_ten.hpp"
+#include "json/write_json.hpp"
+
+namespace ktarn::json {
+namespace {
+
+struct NumberCase {
+  std::string input;
+  NumberForm form;
+  std::string written;
+};
+
+class NumberReads : public testing::TestWithParam<NumberCase> {};
+
+TEST_P(NumberReads, FormAndWrittenText) {
+  const auto result = parse_json(GetParam().input);
+  ASSERT_TRUE(result.has_value()) << result.error().category;
+  EXPECT_EQ(result->number_form(), GetParam().form);
+  EXPECT_EQ(write_json(*result), GetParam().written);
+}
+
+constexpr NumberForm kU = NumberForm::kUnsigned;
+constexpr NumberForm kN = NumberForm::kNegative;
+constexpr NumberForm kD = NumberForm::kDouble;
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, NumberReads,
+    testing::Values(
+        NumberCase{"0", kU, "0"}, NumberCase{"-0", kD, "-0.0"}, NumberCase{"1.0", kD, "1.0"},
+        NumberCase{"1e2", kD, "100.0"}, NumberCase{"1E+2", kD, "100.0"},
+        NumberCase{"0.10", kD, "0.1"}, NumberCase{"123456789012345678", kU, "123456789012345678"},
+        NumberCase{"18446744073709551615", kU, "18446744073709551615"},
+        NumberCase{"18446744073709551616", kD, "1.8446744073709552e+19"},
+        NumberCase{"-9223372036854775808", kN, "-9223372036854775808"},
+        NumberCase{"-9223372036854775809", kD, "-9.223372036854776e+18"},
+        NumberCase{"-1", kN, "-1"}, NumberCase{"1e21", kD, "1e+21"},
+        NumberCase{"0.000001", kD, "1e-6"}, NumberCase{"0.00001", kD, "0.00001"},
+        NumberCase{"1e-400", kD, "0.0"}, NumberCase{"-1e-400", kD, "-0.0"},
+        NumberCase{"0e99999999999", kD, "0.0"}, NumberCase{"-0e99999999999", kD, "-0.0"},
+        NumberCase{"1e-99999999999", kD, "0.0"}, NumberCase{"0e309", kD, "0.0"},
+        NumberCase{"9007199254740993.0", kD, "9007199254740994.0"},
+        NumberCase{"1.7976931348623157e308", kD, "1.7976931348623157e+308"},
+        NumberCase{"5e-324", kD, "5e-324"}, NumberCase{"1e-320", kD, "1e-320"},
+        NumberCase{"123.456e-2", kD, "1.23456"},
+        NumberCase{"100000000000000000000000", kD, "1e+23"}, NumberCase{"1e-2147483648", kD, "0.0"},
+        NumberCase{"184467440737095516159.5", kD, "1.844674407370955e+20"},
+        NumberCase{"0.12345678901234567890123", kD, "0.12345678901234568"}));
+
+struct Rejected {
+  std::string input;
+  std::string_view category;
+};
+
+class NumberRejects : public testing::TestWithParam<Rejected> {};
+
+TEST_P(NumberRejects, WithCategory) {
+  const auto result = parse_json(GetParam().input);
+  ASSERT_FALSE(result.has_value()) << write_json(*result);
+  EXPECT_EQ(result.error().category, GetParam().category);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, NumberRejects,
+    testing::Values(
+        Rejected{"01", "invalid number"}, Rejected{"-01", "invalid number"},
+        Rejected{"-", "EOF while parsing a value"}, Rejected{"-a", "invalid number"},
+        Rejected{"1.", "EOF while parsing a value"}, Rejected{"1.e5", "invalid number"},
+        Rejected{"[1.]", "invalid number"}, Rejected{"1e", "EOF while parsing a value"},
+        Rejected{"1e+", "EOF while parsing a value"}, Rejected{"1e-x", "invalid number"},
+        Rejected{"1e400", "number out of range"}, Rejected{"-1e400", "number out of range"},
+        Rejected{"1e99999999999", "number out of range"},
+        Rejected{"1e2147483648", "number out of range"},
+        Rejected{"0.1e2147483647", "number out of range"},
+        Rejected{"1.8e308", "number out of range"}, Rejected{"0x10", "trailing characters"},
+        Rejected{"1.5.2", "trailing characters"}, Rejected{"-Infinity", "invalid number"}));
+
+TEST(NumberConversion, SaturatesTheCombinedExponent) {
+  // Dropped integer digits raise the exponent, which then meets the written one.
+  EXPECT_EQ(write_json(*parse_json("10000000000000000000000e-2147483647")), "0.0");
+  const auto large = parse_json("1" + std::string(30, '0') + "e2147483647");
+  ASSERT_FALSE(large.has_value());
+  EXPECT_EQ(large.error().category, "number out of range");
+}
+
+TEST(NumberConversion, ScalesByCorrectlyRoundedPowers) {
+  for (int k = 0; k <= kMaxPowerOfTen; ++k) {
+    const std::string literal = "1e" + std::to_string(k);
+    ASSERT_EQ(kPowersOfTen[static_cast<std::size_t>(k)], std::strtod(literal.c_str(), nullptr))
+        << k;
+  }
+}
+
+struct DoubleText {
+  double value;
+  std::string written;
+};
+
+class DoubleWrites : public testing::TestWithParam<DoubleText> {};
+
+TEST_P(DoubleWrites, LayoutByDecimalExponent) {
+  EXPECT_EQ(write_json(JsonValue::number(GetParam().value)), GetParam().written);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, DoubleWrites,
+    testing::Values(DoubleText{0.0, "0.0"}, DoubleText{-0.0, "-0.0"}, DoubleText{1.0, "1.0"},
+                    DoubleText{100.0, "100.0"}, DoubleText{1e15, "1000000000000000.0"},
+                    DoubleText{1e16, "1e+16"}, DoubleText{1.5e300, "1.5e+300"},
+                    DoubleText{1e-6, "1e-6"}, DoubleText{1.5e-7, "1.5e-7"},
+                    DoubleText{5e-324, "5e-324"}, DoubleText{0.5, "0.5"},
+                    DoubleText{0.001, "0.001"}, DoubleText{1e-5, "0.00001"},
+                    DoubleText{1.5e-5, "0.000015"}, DoubleText{123.456, "123.456"},
+                    DoubleText{999999999999999.9, "999999999999999.9"}, DoubleText{-2.5, "-2.5"},
+                    DoubleText{0.1 + 0.2, "0.30000000000000004"},
+                    DoubleText{1.2345e16, "1.2345e+16"}, DoubleText{-1e-7, "-1e-7"}));
+
+TEST(DoubleWrites, NonFiniteValuesAreNull) {
+  EXPECT_TRUE(JsonValue::number(std::numeric_limits<double>::quiet_NaN()).is_null());
+  EXPECT_TRUE(JsonValue::number(-std::numeric_limits<double>::infinity()).is_null());
+}
+
+}  // namespace
+}  // namespace ktarn::json
