@@ -62,8 +62,8 @@ X11Connection::X11Connection()
 }
 
 X11Connection::~X11Connection() {
-  // A lost connection is left alone: closing it would talk to a server that is gone.
-  if (alive()) XCloseDisplay(display_);
+  // Once the connection is marked lost, closing it only frees it: nothing is sent any more.
+  if (display_ != nullptr) XCloseDisplay(display_);
   XSetIOErrorHandler(previous_io_error_handler_);
   XSetErrorHandler(previous_error_handler_);
 }

@@ -3,7 +3,7 @@
 // while a connection exists its own handlers are in place (protocol errors are ignored, since
 // every request's own result says whether it worked, and a lost connection only marks the
 // connection dead), and the previous handlers are back once it is gone. A dead connection is
-// never called into again.
+// asked nothing more; it is only closed, which then frees it without writing to it.
 #pragma once
 
 #include <X11/Xlib.h>
