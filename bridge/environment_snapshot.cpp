@@ -35,9 +35,12 @@ std::optional<platform::Dictionary> fail(MessageSlot& error, const char* message
   return std::nullopt;
 }
 
+using NameBuffer = std::array<char, kNameBufferSize>;
+
 // Reads one listed process's name into names, or counts it as inaccessible.
-void examine_process(platform::Platform& platform, std::int32_t pid, ProcessNames& names) {
-  std::array<char, kNameBufferSize> buffer{};
+void examine_process(platform::Platform& platform, std::int32_t pid, NameBuffer& buffer,
+                     ProcessNames& names) {
+  buffer.fill('\0');
   const int length = platform.desktop.proc_name(pid, buffer);
   if (length <= 0) {
     ++names.inaccessible;
@@ -56,10 +59,11 @@ void examine_process(platform::Platform& platform, std::int32_t pid, ProcessName
 ProcessNames examine_listing(platform::Platform& platform, std::span<const std::int32_t> pids,
                              int listed) {
   ProcessNames names;
+  NameBuffer buffer;
   names.truncated = static_cast<std::size_t>(listed) >= pids.size();
   for (const std::int32_t pid :
        pids.first(std::min(static_cast<std::size_t>(listed), pids.size()))) {
-    if (pid > 0) examine_process(platform, pid, names);
+    if (pid > 0) examine_process(platform, pid, buffer, names);
   }
   return names;
 }
