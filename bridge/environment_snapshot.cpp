@@ -119,9 +119,10 @@ std::optional<platform::Dictionary> take_environment_snapshot(platform::Platform
   return build_snapshot(platform, *application, display_count, std::move(names));
 }
 
-std::optional<platform::Dictionary> snapshot_operation(
-    platform::Platform& platform, const std::string& /*key_name*/,
-    const std::optional<std::string>& /*argument*/, MessageSlot& error) {
+std::optional<platform::Dictionary> run_snapshot(platform::Platform& platform,
+                                                 const std::string& /*key_name*/,
+                                                 const std::optional<std::string>& /*argument*/,
+                                                 MessageSlot& error) {
   return take_environment_snapshot(platform, error);
 }
 

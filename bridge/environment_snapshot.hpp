@@ -18,9 +18,9 @@ std::optional<platform::Dictionary> take_environment_snapshot(platform::Platform
                                                               MessageSlot& error);
 
 // The operation table's entry: the key name and the argument play no part in a snapshot.
-std::optional<platform::Dictionary> snapshot_operation(platform::Platform& platform,
-                                                       const std::string& key_name,
-                                                       const std::optional<std::string>& argument,
-                                                       MessageSlot& error);
+std::optional<platform::Dictionary> run_snapshot(platform::Platform& platform,
+                                                 const std::string& key_name,
+                                                 const std::optional<std::string>& argument,
+                                                 MessageSlot& error);
 
 }  // namespace ktarn::bridge

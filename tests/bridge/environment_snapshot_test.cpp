@@ -243,7 +243,7 @@ TEST_F(EnvironmentSnapshotTest, TheOperationEntryIgnoresKeyNameAndArgument) {
   name(1, "init");
   platform::Platform platform = scripted.platform();
   const std::optional<Dictionary> snapshot =
-      snapshot_operation(platform, "kTARN.anything", std::string("ignored"), error);
+      run_snapshot(platform, "kTARN.anything", std::string("ignored"), error);
   ASSERT_TRUE(snapshot);
   EXPECT_EQ(process_names(*snapshot), std::vector<std::string>{"init"});
   EXPECT_FALSE(error);
