@@ -1,0 +1,50 @@
+// Standard input as request lines. Input is read in blocks of up to 8192 bytes into one buffer
+// that lives as long as the loop, so a burst of requests costs one read; bytes past the current
+// line wait there for the next one. A line is handed out only when it is valid UTF-8 and at most
+// 65536 bytes long once its LF or CR LF ending is removed; anything else ends the input, and so
+// does a read error. Gathering stops as soon as a line is known to be too long, so an endless
+// line costs no more memory than a long one.
+#pragma once
+
+#include <sys/types.h>
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace ktarn::host {
+
+inline constexpr std::size_t kInputBlockBytes = 8192;
+inline constexpr std::size_t kMaxLineBytes = 65536;
+
+// One read of up to size bytes, with the contract of read(2): the number of bytes, 0 at end of
+// input, or -1 with errno set.
+using ReadFunction = std::function<ssize_t(char* buffer, std::size_t size)>;
+
+ReadFunction descriptor_reader(int descriptor);
+
+class LineReader {
+ public:
+  explicit LineReader(ReadFunction read);
+
+  // The next request line without its ending; none when the input has ended, a read failed, or
+  // the line is not valid UTF-8 or too long. Interrupted reads are repeated, and a closed
+  // descriptor (EBADF) reads as end of input.
+  std::optional<std::string> next_line();
+
+ private:
+  enum class Refill { kBytes, kEnd, kError };
+  Refill refill();
+
+  ReadFunction read_;
+  std::array<char, kInputBlockBytes> buffer_{};
+  std::size_t begin_ = 0;  // unread bytes are buffer_[begin_, end_)
+  std::size_t end_ = 0;
+};
+
+// Removes a final LF and then, only if one was removed, one CR before it.
+void remove_line_ending(std::string& line);
+
+}  // namespace ktarn::host

@@ -1,0 +1,25 @@
+// The host's operation table: the one place where an operation word is tied to the routine that
+// carries it out. A request's "type" must equal one of these words byte for byte; anything else
+// is not an operation of this system and reaches nothing.
+#pragma once
+
+#include <string_view>
+
+#include "json/json_value.hpp"
+#include "macos/operation_outcome.hpp"
+
+namespace ktarn::host {
+
+// Runs one operation for the request with the process's key name.
+using OperationHandler = macos::OperationOutcome (*)(const json::JsonValue& request,
+                                                     std::string_view key_name);
+
+struct Operation {
+  std::string_view word;
+  OperationHandler run;
+};
+
+// The operation registered under exactly this word, or nullptr.
+const Operation* find_operation(std::string_view word);
+
+}  // namespace ktarn::host

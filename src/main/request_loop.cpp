@@ -1,0 +1,26 @@
+#include "main/request_loop.hpp"
+
+#include <optional>
+#include <string>
+
+#include "json/parse_json.hpp"
+#include "json/write_json.hpp"
+#include "main/handle_request.hpp"
+
+namespace ktarn::host {
+
+void run_request_loop(LineReader& input, const WriteFunction& output, std::string_view key_name) {
+  while (const std::optional<std::string> line = input.next_line()) {
+    const json::ParseResult request = json::parse_json(*line);
+    if (!request.has_value()) return;
+    const std::optional<json::JsonValue> response = handle_request(*request, key_name);
+    if (!response.has_value()) return;
+    // The line and its LF go out together, so the browser never sees half a response; nothing
+    // is buffered in between, so the line has reached the descriptor once this returns.
+    std::string text = json::write_json(*response);
+    text.push_back('\n');
+    if (!write_fully(output, text)) return;
+  }
+}
+
+}  // namespace ktarn::host
