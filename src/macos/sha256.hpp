@@ -1,0 +1,17 @@
+// SHA-256, one-shot: the digest the device key signs (over the canonical payload) and the digest
+// behind the key identifier. Inputs are small and whole in memory, so there is no streaming form.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "macos/base64.hpp"
+
+namespace ktarn::macos {
+
+inline constexpr std::size_t kSha256DigestBytes = 32;
+using Sha256Digest = std::array<std::uint8_t, kSha256DigestBytes>;
+
+Sha256Digest sha256(ByteView message);
+
+}  // namespace ktarn::macos
