@@ -67,9 +67,9 @@ std::string base64url_encode(ByteView bytes) {
   return encode(bytes, kUrlSafeAlphabet, false);
 }
 
-std::optional<std::vector<std::uint8_t>> base64_decode_strict(std::string_view text) {
+std::optional<Bytes> base64_decode_strict(std::string_view text) {
   if (text.size() % 4 != 0) return std::nullopt;
-  std::vector<std::uint8_t> bytes;
+  Bytes bytes;
   if (text.empty()) return bytes;
   const std::size_t pad = padding_length(text);
   const std::size_t symbols = text.size() - pad;

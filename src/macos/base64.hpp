@@ -15,6 +15,7 @@
 
 namespace ktarn::macos {
 
+using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
 
 // The bytes of a text, as they are (a canonical payload, a key identifier input).
@@ -27,7 +28,7 @@ std::string base64_encode(ByteView bytes);
 
 // The bytes of a standard Base64 text, or nothing when the text is not exactly what
 // base64_encode would write for some byte sequence. The empty text is zero bytes.
-std::optional<std::vector<std::uint8_t>> base64_decode_strict(std::string_view text);
+std::optional<Bytes> base64_decode_strict(std::string_view text);
 
 // URL-safe alphabet ("-" and "_" in place of "+" and "/"), without padding.
 std::string base64url_encode(ByteView bytes);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "macos/base64.hpp"
+#include "macos/bridge_binary.hpp"
 #include "macos/der_reader.hpp"
 #include "macos/sha256.hpp"
 
@@ -77,13 +78,9 @@ json::JsonValue json_web_key(const RsaPublicKey& key) {
 OperationOutcome export_public_key(std::string_view key_name, const BridgeFunctions& bridge) {
   const OperationOutcome reply = call_native_bridge(key_name, "key", "", bridge);
   if (!reply) return reply;
-  const json::JsonValue* public_der = json::find_member(*reply, "publicDer");
-  if (public_der == nullptr || public_der->as_string() == nullptr) {
-    return failure("Missing public key");
-  }
-  const std::optional<std::vector<std::uint8_t>> der =
-      base64_decode_strict(*public_der->as_string());
-  if (!der) return failure("Invalid public key encoding");
+  const BinaryMember der =
+      binary_member(*reply, "publicDer", {"Missing public key", "Invalid public key encoding"});
+  if (!der) return failure(der.error());
   const Expected<RsaPublicKey, std::string> key = parse_rsa_public_key(*der);
   if (!key) return failure(key.error());
   return json_web_key(*key);

@@ -6,6 +6,7 @@
 
 #include "json/write_json.hpp"
 #include "macos/base64.hpp"
+#include "macos/bridge_binary.hpp"
 #include "macos/sha256.hpp"
 
 namespace ktarn::macos {
@@ -59,14 +60,10 @@ OperationOutcome sign_request(std::string_view key_name, const json::JsonValue& 
   const std::string digest = base64_encode(sha256(as_bytes(canonical)));
   const OperationOutcome reply = call_native_bridge(key_name, "sign", digest, bridge);
   if (!reply) return reply;
-  const json::JsonValue* signature = json::find_member(*reply, "signature");
-  if (signature == nullptr || signature->as_string() == nullptr) {
-    return failure("Missing signature");
-  }
-  const std::optional<std::vector<std::uint8_t>> bytes =
-      base64_decode_strict(*signature->as_string());
-  if (!bytes) return failure("Invalid signature encoding");
-  return signing_result(canonical, *bytes);
+  const BinaryMember signature =
+      binary_member(*reply, "signature", {"Missing signature", "Invalid signature encoding"});
+  if (!signature) return failure(signature.error());
+  return signing_result(canonical, *signature);
 }
 
 }  // namespace ktarn::macos

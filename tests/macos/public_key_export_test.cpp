@@ -173,13 +173,7 @@ TEST(PublicKeyExport, RejectsEveryOtherEncoding) {
   }
 }
 
-struct BadReply {
-  std::string_view reason;
-  void (*script)();
-  std::string_view message;
-};
-
-const BadReply kBadReplies[] = {
+const testing::ScriptedFailure kBadReplies[] = {
     {"bridge message passes unchanged",
      [] { testing::answer_with_error("macOS public device key export failed"); },
      "macOS public device key export failed"},
@@ -187,11 +181,7 @@ const BadReply kBadReplies[] = {
     {"result without publicDer", [] { testing::answer_with_result(json::JsonValue::object()); },
      "Missing public key"},
     {"publicDer as a number",
-     [] {
-       json::JsonValue result = json::JsonValue::object();
-       result.insert("publicDer", json::JsonValue::unsigned_integer(270));
-       testing::answer_with_result(std::move(result));
-     },
+     [] { testing::answer_with_member("publicDer", json::JsonValue::unsigned_integer(270)); },
      "Missing public key"},
     {"line break in the text",
      [] {
@@ -209,7 +199,7 @@ const BadReply kBadReplies[] = {
 };
 
 TEST(PublicKeyExport, RejectsUnusableReplies) {
-  for (const BadReply& bad : kBadReplies) {
+  for (const testing::ScriptedFailure& bad : kBadReplies) {
     bad.script();
     const OperationOutcome outcome = export_public_key(kKeyName, testing::kScriptedBridge);
     ASSERT_FALSE(outcome.has_value()) << bad.reason;

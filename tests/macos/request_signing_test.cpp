@@ -171,13 +171,7 @@ TEST(RequestSigning, LimitsTheCanonicalBytes) {
   EXPECT_TRUE(sign_text(with_escapes).has_value());
 }
 
-struct BadSignature {
-  std::string_view reason;
-  void (*script)();
-  std::string_view message;
-};
-
-const BadSignature kBadSignatures[] = {
+const testing::ScriptedFailure kBadSignatures[] = {
     {"bridge message passes unchanged",
      [] { testing::answer_with_error("Invalid SHA-256 signing digest"); },
      "Invalid SHA-256 signing digest"},
@@ -185,11 +179,7 @@ const BadSignature kBadSignatures[] = {
     {"result without signature", [] { testing::answer_with_string_member("publicDer", "AAAA"); },
      "Missing signature"},
     {"signature not a string",
-     [] {
-       json::JsonValue result = json::JsonValue::object();
-       result.insert("signature", json::JsonValue::boolean(true));
-       testing::answer_with_result(std::move(result));
-     },
+     [] { testing::answer_with_member("signature", json::JsonValue::boolean(true)); },
      "Missing signature"},
     {"line break", [] { testing::answer_with_string_member("signature", "AAAA\nAAAA"); },
      "Invalid signature encoding"},
@@ -202,7 +192,7 @@ const BadSignature kBadSignatures[] = {
 TEST(RequestSigning, RejectsUnusableSignatures) {
   const json::JsonValue request =
       parse(R"({"payload":{"protocol":1,"audience":"ktarn-sealed-browser","purpose":"request"}})");
-  for (const BadSignature& bad : kBadSignatures) {
+  for (const testing::ScriptedFailure& bad : kBadSignatures) {
     bad.script();
     const OperationOutcome outcome = sign_request(kKeyName, request, testing::kScriptedBridge);
     ASSERT_FALSE(outcome.has_value()) << bad.reason;

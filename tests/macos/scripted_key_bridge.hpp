@@ -58,11 +58,15 @@ inline void answer_with_result(json::JsonValue result) {
   reset_script(json::write_json(envelope));
 }
 
-// Resets the script so that the bridge answers {"ok":true,"result":{member:text}}.
-inline void answer_with_string_member(std::string_view member, std::string text) {
+// Resets the script so that the bridge answers {"ok":true,"result":{member:value}}.
+inline void answer_with_member(std::string_view member, json::JsonValue value) {
   json::JsonValue result = json::JsonValue::object();
-  result.insert(std::string(member), json::JsonValue::string(std::move(text)));
+  result.insert(std::string(member), std::move(value));
   answer_with_result(std::move(result));
+}
+
+inline void answer_with_string_member(std::string_view member, std::string text) {
+  answer_with_member(member, json::JsonValue::string(std::move(text)));
 }
 
 // Resets the script so that the bridge answers {"ok":false,"error":message}.
@@ -72,5 +76,12 @@ inline void answer_with_error(std::string message) {
   envelope.insert("error", json::JsonValue::string(std::move(message)));
   reset_script(json::write_json(envelope));
 }
+
+// A bridge answer that an operation must turn into the given message.
+struct ScriptedFailure {
+  std::string_view reason;
+  void (*script)();  // sets the answer
+  std::string_view message;
+};
 
 }  // namespace ktarn::macos::testing
