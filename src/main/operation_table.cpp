@@ -4,6 +4,8 @@
 
 #include "macos/health_report.hpp"
 #include "macos/native_bridge_client.hpp"
+#include "macos/public_key_export.hpp"
+#include "macos/request_signing.hpp"
 
 namespace ktarn::host {
 namespace {
@@ -24,10 +26,20 @@ OperationOutcome run_delete_key(const JsonValue&, std::string_view key_name) {
   return macos::call_native_bridge(key_name, "delete-key", "");
 }
 
+OperationOutcome run_key(const JsonValue&, std::string_view key_name) {
+  return macos::export_public_key(key_name);
+}
+
+OperationOutcome run_sign(const JsonValue& request, std::string_view key_name) {
+  return macos::sign_request(key_name, request);
+}
+
 constexpr Operation kOperations[] = {
     {"health", &run_health},
     {"snapshot", &run_snapshot},
     {"delete-key", &run_delete_key},
+    {"key", &run_key},
+    {"sign", &run_sign},
 };
 
 }  // namespace
