@@ -238,16 +238,5 @@ TEST_F(EnvironmentSnapshotTest, PlatformExceptionsPropagateWithEveryReferenceRel
   EXPECT_EQ(scripted.live, 0);
 }
 
-TEST_F(EnvironmentSnapshotTest, TheOperationEntryIgnoresKeyNameAndArgument) {
-  list({1});
-  name(1, "init");
-  platform::Platform platform = scripted.platform();
-  const std::optional<Dictionary> snapshot =
-      run_snapshot(platform, "kTARN.anything", std::string("ignored"), error);
-  ASSERT_TRUE(snapshot);
-  EXPECT_EQ(process_names(*snapshot), std::vector<std::string>{"init"});
-  EXPECT_FALSE(error);
-}
-
 }  // namespace
 }  // namespace ktarn::bridge

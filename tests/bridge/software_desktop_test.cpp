@@ -136,13 +136,5 @@ TEST(SoftwareDesktopTest, WithoutAReachableDisplayThereIsNothingToObserve) {
   }
 }
 
-TEST(SoftwareDesktopTest, NamesCompareByBytes) {
-  SoftwareDesktop desktop;
-  EXPECT_LT(desktop.compare("Zsh", "bash"), 0);
-  EXPECT_LT(desktop.compare("launch", "launchd"), 0);
-  EXPECT_GT(desktop.compare("\xc3\xa9", "z"), 0);
-  EXPECT_EQ(desktop.compare("init", "init"), 0);
-}
-
 }  // namespace
 }  // namespace ktarn::platform::software
