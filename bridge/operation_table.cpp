@@ -3,11 +3,13 @@
 #include <algorithm>
 
 #include "bridge/device_key_operations.hpp"
+#include "bridge/environment_snapshot.hpp"
 
 namespace ktarn::bridge {
 namespace {
 
 constexpr BridgeOperation kBridgeOperations[] = {
+    {"snapshot", run_snapshot},
     {"delete-key", run_delete_key},
     {"key", run_key},
     {"sign", run_sign},
