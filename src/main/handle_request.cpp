@@ -1,6 +1,7 @@
 #include "main/handle_request.hpp"
 
 #include <string>
+#include <utility>
 
 #include "main/operation_table.hpp"
 

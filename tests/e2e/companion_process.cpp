@@ -73,6 +73,16 @@ int input_file(std::string_view input) {
   return fd;
 }
 
+void check_channels(const std::array<Channel, 3>& channels) {
+  for (int target = 0; target < 3; ++target) {
+    const bool input = target == 0;
+    const Channel channel = channels[target];
+    if ((channel == Channel::kFile && !input) || (channel == Channel::kReaderGone && input)) {
+      throw std::invalid_argument("channel not available for this descriptor");
+    }
+  }
+}
+
 // Only async-signal-safe calls between fork and exec.
 [[noreturn]] void exec_child(const std::array<int, 3>& sources,
                              const std::array<Channel, 3>& channels, const char* path,
@@ -109,9 +119,11 @@ CompanionProcess::CompanionProcess(const ProcessOptions& options, std::string_vi
   std::vector<char*> argv = pointers(arguments);
   std::vector<char*> envp = pointers(environment);
 
+  check_channels(options.channels);
   std::array<int, 3> child_ends{-1, -1, -1};
   for (int target = 0; target < 3; ++target) {
     const Channel channel = options.channels[target];
+    const bool input = target == 0;
     if (channel == Channel::kFile) {
       stdin_file_fd_ = input_file(file_input);
       child_ends[target] = stdin_file_fd_;
@@ -119,7 +131,6 @@ CompanionProcess::CompanionProcess(const ProcessOptions& options, std::string_vi
     if (channel != Channel::kPipe && channel != Channel::kReaderGone) continue;
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) fail("pipe2");
-    const bool input = target == 0;
     child_ends[target] = input ? ends[0] : ends[1];
     int parent_end = input ? ends[1] : ends[0];
     if (channel == Channel::kReaderGone) close_fd(parent_end);
@@ -219,6 +230,7 @@ std::optional<std::string> CompanionProcess::round_trip(std::string_view request
 }
 
 ProcessResult CompanionProcess::finish(std::string_view remaining_input) {
+  if (pid_ < 0) throw std::logic_error("the companion has already finished");
   pump(remaining_input, Goal::kEndOfOutput);
   ProcessResult result;
   result.timed_out = timed_out_;
