@@ -2,74 +2,199 @@
 
 #include <cstdlib>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include "bridge/platform/software/key_creation.hpp"
+#include "bridge/platform/software/key_query.hpp"
+#include "bridge/platform/software/keychain_objects.hpp"
+#include "bridge/platform/software/keychain_status.hpp"
 
 namespace ktarn::platform::software {
 
-// Placeholder: every keychain operation fails until the keychain database lands.
 namespace {
-constexpr OSStatus kNotAvailable = -25294;
+
+const KeyObject* as_key(const Object& object) {
+  return dynamic_cast<const KeyObject*>(&object);
 }
+
+// The unlocked keychain's items under the query's tag (every item when it names none).
+StatusOr<std::vector<KeyItem>> unlocked_items(KeychainDatabase& database, const Attributes& query) {
+  auto locked = database.is_locked();
+  if (!locked) return Unexpected(locked.error());
+  if (*locked) return Unexpected(errSecInteractionNotAllowed);
+  return database.items(query.get<Bytes>(Attr::kSecAttrApplicationTag));
+}
+
+Ref error_object(OSStatus status) {
+  return std::make_unique<ErrorObject>(status);
+}
+
+}  // namespace
 
 std::string SoftwareKeychain::ns_home_directory() {
   const char* home = std::getenv("HOME");
-  return home ? home : "/";
+  if (home != nullptr && home[0] == '/') return home;
+  const passwd* user = ::getpwuid(::geteuid());
+  return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "/";
 }
 
+// Any entry counts, a dangling symbolic link included, so that a bad keychain entry is refused
+// by the open rather than silently passed over for another path.
 bool SoftwareKeychain::file_exists_at_path(const std::string& path) {
   struct stat info {};
   return ::lstat(path.c_str(), &info) == 0;
 }
 
-OSStatus SoftwareKeychain::sec_keychain_open(const std::string&, Ref&) {
-  return kNotAvailable;
+OSStatus SoftwareKeychain::sec_keychain_open(const std::string& path, Ref& keychain) {
+  auto database = KeychainDatabase::open(path);
+  if (!database) return database.error();
+  keychain = std::make_unique<KeychainObject>(std::move(*database));
+  return errSecSuccess;
 }
 
-OSStatus SoftwareKeychain::sec_keychain_get_status(const Object&, std::uint32_t&) {
-  return kNotAvailable;
+OSStatus SoftwareKeychain::sec_keychain_get_status(const Object& keychain, std::uint32_t& status) {
+  const auto* opened = dynamic_cast<const KeychainObject*>(&keychain);
+  if (opened == nullptr) return errSecParam;
+  auto transaction = opened->database().begin_read();
+  if (!transaction) return transaction.error();
+  auto locked = opened->database().is_locked();
+  if (!locked) return locked.error();
+  constexpr std::uint32_t kReadWrite = 2 | 4;
+  status = kReadWrite | (*locked ? 0 : kSecUnlockStateStatus);
+  return errSecSuccess;
 }
 
-OSStatus SoftwareKeychain::sec_item_copy_matching(const Attributes&, Ref&) {
-  return kNotAvailable;
+OSStatus SoftwareKeychain::sec_item_copy_matching(const Attributes& query, Ref& item) {
+  if (OSStatus status = check_query(query, QueryUse::kCopyMatching); status != errSecSuccess) {
+    return status;
+  }
+  auto keychains = search_list(query);
+  if (!keychains) return keychains.error();
+  for (KeychainObject* keychain : *keychains) {
+    auto transaction = keychain->database().begin_read();
+    if (!transaction) return transaction.error();
+    auto items = unlocked_items(keychain->database(), query);
+    if (!items) return items.error();
+    for (KeyItem& candidate : *items) {
+      if (!matches(query, candidate)) continue;
+      const bool* return_ref = query.get<bool>(Attr::kSecReturnRef);
+      if (return_ref != nullptr && *return_ref) item = key_object(std::move(candidate));
+      return errSecSuccess;
+    }
+  }
+  return errSecItemNotFound;
 }
 
-OSStatus SoftwareKeychain::sec_item_delete(const Attributes&) {
-  return kNotAvailable;
+OSStatus SoftwareKeychain::sec_item_delete(const Attributes& query) {
+  if (OSStatus status = check_query(query, QueryUse::kDelete); status != errSecSuccess) {
+    return status;
+  }
+  auto keychains = search_list(query);
+  if (!keychains) return keychains.error();
+  bool deleted = false;
+  for (KeychainObject* keychain : *keychains) {
+    auto transaction = keychain->database().begin_write();
+    if (!transaction) return transaction.error();
+    auto items = unlocked_items(keychain->database(), query);
+    if (!items) return items.error();
+    for (const KeyItem& candidate : *items) {
+      if (!matches(query, candidate)) continue;
+      if (OSStatus status = keychain->database().remove(candidate.id); status != errSecSuccess) {
+        return status;
+      }
+      deleted = true;
+    }
+    if (OSStatus status = transaction->commit(); status != errSecSuccess) return status;
+  }
+  return deleted ? errSecSuccess : errSecItemNotFound;
 }
 
-CFTypeID SoftwareKeychain::cf_get_type_id(const Object&) {
+CFTypeID SoftwareKeychain::cf_get_type_id(const Object& object) {
+  if (as_key(object) != nullptr) return kKeyTypeId;
+  if (dynamic_cast<const KeychainObject*>(&object) != nullptr) return kKeychainTypeId;
+  if (dynamic_cast<const ErrorObject*>(&object) != nullptr) return kErrorTypeId;
   return 0;
 }
 
 CFTypeID SoftwareKeychain::sec_key_get_type_id() {
-  return 1;
+  return kKeyTypeId;
 }
 
-Ref SoftwareKeychain::sec_key_create_random_key(const Attributes&, Ref&) {
-  return nullptr;
+Ref SoftwareKeychain::sec_key_create_random_key(const Attributes& parameters, Ref& error) {
+  auto created = create_key(parameters);
+  if (!created) {
+    error = error_object(created.error());
+    return nullptr;
+  }
+  decoded_keys_.remember(created->item.private_key, created->key);
+  return std::make_unique<KeyObject>(std::move(created->item), std::move(created->key));
 }
 
-std::optional<Attributes> SoftwareKeychain::sec_key_copy_attributes(const Object&) {
+std::optional<Attributes> SoftwareKeychain::sec_key_copy_attributes(const Object& key) {
+  const KeyObject* found = as_key(key);
+  if (found == nullptr) return std::nullopt;
+  return item_attributes(found->item());
+}
+
+Ref SoftwareKeychain::sec_key_copy_public_key(const Object& key) {
+  const KeyObject* found = as_key(key);
+  if (found == nullptr || found->key() == nullptr) return nullptr;
+  KeyItem public_half = found->item();
+  public_half.key_class = Constant::kSecAttrKeyClassPublic;
+  public_half.permanent = false;
+  public_half.sensitive = false;
+  public_half.extractable = true;
+  public_half.can_sign = false;
+  public_half.private_key = SecretBytes();
+  return std::make_unique<KeyObject>(std::move(public_half), found->shared_key());
+}
+
+// Only public keys are exported; a private key never leaves the keychain, extractable or not.
+std::optional<Bytes> SoftwareKeychain::sec_key_copy_external_representation(const Object& key,
+                                                                            Ref& error) {
+  const KeyObject* found = as_key(key);
+  OSStatus status = errSecParam;
+  if (found != nullptr && found->item().key_class != Constant::kSecAttrKeyClassPublic) {
+    status = errSecDataNotAvailable;
+  } else if (found != nullptr && found->key() != nullptr) {
+    Bytes der = encode_public_key(*found->key());
+    if (!der.empty()) return der;
+    status = errSecInternalComponent;
+  }
+  error = error_object(status);
   return std::nullopt;
 }
 
-Ref SoftwareKeychain::sec_key_copy_public_key(const Object&) {
-  return nullptr;
+bool SoftwareKeychain::sec_key_is_algorithm_supported(const Object& key, KeyOperationType operation,
+                                                      KeyAlgorithm algorithm) {
+  const KeyObject* found = as_key(key);
+  return found != nullptr && found->key() != nullptr &&
+         found->item().key_class == Constant::kSecAttrKeyClassPrivate &&
+         found->item().key_type == Constant::kSecAttrKeyTypeRSA && found->item().can_sign &&
+         operation == KeyOperationType::kSecKeyOperationTypeSign &&
+         algorithm == KeyAlgorithm::kSecKeyAlgorithmRSASignatureDigestPKCS1v15SHA256;
 }
 
-std::optional<Bytes> SoftwareKeychain::sec_key_copy_external_representation(const Object&, Ref&) {
-  return std::nullopt;
+std::optional<Bytes> SoftwareKeychain::sec_key_create_signature(const Object& key,
+                                                                KeyAlgorithm algorithm,
+                                                                std::span<const std::uint8_t> data,
+                                                                Ref& error) {
+  constexpr std::size_t kSha256Size = 32;
+  if (!sec_key_is_algorithm_supported(key, KeyOperationType::kSecKeyOperationTypeSign, algorithm) ||
+      data.size() != kSha256Size) {
+    error = error_object(errSecParam);
+    return std::nullopt;
+  }
+  auto signature = sign_sha256_digest(*as_key(key)->key(), data);
+  if (!signature) error = error_object(errSecInternalComponent);
+  return signature;
 }
 
-bool SoftwareKeychain::sec_key_is_algorithm_supported(const Object&, KeyOperationType,
-                                                      KeyAlgorithm) {
-  return false;
-}
-
-std::optional<Bytes> SoftwareKeychain::sec_key_create_signature(const Object&, KeyAlgorithm,
-                                                                std::span<const std::uint8_t>,
-                                                                Ref&) {
-  return std::nullopt;
+Ref SoftwareKeychain::key_object(KeyItem item) {
+  Pkey key = decoded_keys_.decode(item.private_key);
+  return std::make_unique<KeyObject>(std::move(item), std::move(key));
 }
 
 }  // namespace ktarn::platform::software

@@ -1,9 +1,13 @@
 // The software login keychain: the Linux platform's keychain, item and key operations. A keychain
 // is an SQLite database file at the path the key store chooses; key items carry their attributes
-// and an RSA private key (OpenSSL); every operation is one transaction.
+// and an RSA private key (OpenSSL); every operation is one transaction, and processes sharing a
+// keychain wait for each other. Objects from another implementation are refused with errSecParam.
+// The status codes are those of keychain_status.hpp.
 #pragma once
 
 #include "bridge/platform/keychain.hpp"
+#include "bridge/platform/software/decoded_key_cache.hpp"
+#include "bridge/platform/software/key_item.hpp"
 
 namespace ktarn::platform::software {
 
@@ -26,6 +30,12 @@ class SoftwareKeychain final : public Keychain {
   std::optional<Bytes> sec_key_create_signature(const Object& key, KeyAlgorithm algorithm,
                                                 std::span<const std::uint8_t> data,
                                                 Ref& error) override;
+
+ private:
+  Ref key_object(KeyItem item);
+
+  // Decoded keys outlive one call only inside this object, which lives as long as the process.
+  DecodedKeyCache decoded_keys_;
 };
 
 }  // namespace ktarn::platform::software

@@ -1,0 +1,97 @@
+#include "bridge/platform/software/key_creation.hpp"
+
+#include "bridge/platform/software/key_query.hpp"
+#include "bridge/platform/software/keychain_status.hpp"
+
+namespace ktarn::platform::software {
+
+namespace {
+
+// What a new key is before the parameters say otherwise: not stored, extractable, able to sign.
+KeyItem default_private_key() {
+  KeyItem item;
+  item.permanent = false;
+  item.sensitive = false;
+  item.extractable = true;
+  item.can_sign = true;
+  item.synchronizable = false;
+  return item;
+}
+
+bool steers_creation(Attr name) {
+  return name == Attr::kSecAttrKeyType || name == Attr::kSecAttrKeySizeInBits ||
+         name == Attr::kSecUseKeychain || name == Attr::kSecPrivateKeyAttrs;
+}
+
+StatusOr<KeyItem> private_key_item(const Attributes& parameters) {
+  KeyItem item = default_private_key();
+  for (const auto& [name, value] : parameters.members) {
+    if (steers_creation(name)) continue;
+    if (OSStatus status = assign_creator_attribute(name, value, item); status != errSecSuccess) {
+      return Unexpected(status);
+    }
+  }
+  if (const AttrValue* nested = parameters.find(Attr::kSecPrivateKeyAttrs)) {
+    const auto* attributes = std::get_if<std::shared_ptr<const Attributes>>(nested);
+    if (attributes == nullptr || *attributes == nullptr) return Unexpected(errSecParam);
+    for (const auto& [name, value] : (*attributes)->members) {
+      if (OSStatus status = assign_creator_attribute(name, value, item); status != errSecSuccess) {
+        return Unexpected(status);
+      }
+    }
+  }
+  return item;
+}
+
+StatusOr<std::int64_t> requested_size(const Attributes& parameters) {
+  const auto* type = parameters.get<Constant>(Attr::kSecAttrKeyType);
+  const auto* bits = parameters.get<std::int64_t>(Attr::kSecAttrKeySizeInBits);
+  if (type == nullptr || *type != Constant::kSecAttrKeyTypeRSA || bits == nullptr) {
+    return Unexpected(errSecParam);
+  }
+  if (*bits < kMinimumKeyBits || *bits > kMaximumKeyBits) {
+    return Unexpected(errSecKeySizeNotAllowed);
+  }
+  return *bits;
+}
+
+}  // namespace
+
+StatusOr<CreatedKey> create_key(const Attributes& parameters) {
+  auto bits = requested_size(parameters);
+  if (!bits) return Unexpected(bits.error());
+  auto item = private_key_item(parameters);
+  if (!item) return Unexpected(item.error());
+  KeychainObject* keychain = nullptr;
+  if (item->permanent) {
+    auto named = use_keychain(parameters);
+    if (!named) return Unexpected(named.error());
+    keychain = *named;
+  }
+  Pkey key = generate_rsa_key(static_cast<int>(*bits));
+  if (!key) return Unexpected(errSecInternalComponent);
+  item->size_in_bits = key_size_in_bits(*key);
+  item->private_key = encode_private_key(*key);
+  if (item->private_key.view().empty()) return Unexpected(errSecInternalComponent);
+  if (keychain != nullptr) {
+    if (OSStatus status = store_item(keychain->database(), *item); status != errSecSuccess) {
+      return Unexpected(status);
+    }
+  }
+  return CreatedKey{std::move(*item), std::move(key)};
+}
+
+OSStatus store_item(KeychainDatabase& database, KeyItem& item) {
+  auto transaction = database.begin_write();
+  if (!transaction) return transaction.error();
+  auto locked = database.is_locked();
+  if (!locked) return locked.error();
+  if (*locked) return errSecInteractionNotAllowed;
+  auto id = database.insert(item);
+  if (!id) return id.error();
+  if (OSStatus status = transaction->commit(); status != errSecSuccess) return status;
+  item.id = *id;
+  return errSecSuccess;
+}
+
+}  // namespace ktarn::platform::software

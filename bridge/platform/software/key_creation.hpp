@@ -1,0 +1,29 @@
+// Creating a key from creation parameters: the RSA key of the requested size (exponent 65537),
+// the private key's attributes from the parameters (the nested private-key attributes taking
+// precedence over the shared ones), and, for a permanent key, its item stored in the keychain
+// named by kSecUseKeychain within one write transaction. The slow key generation runs before
+// that transaction, so other processes are not kept waiting for it.
+#pragma once
+
+#include "bridge/platform/attributes.hpp"
+#include "bridge/platform/software/key_item.hpp"
+#include "bridge/platform/software/keychain_database.hpp"
+
+namespace ktarn::platform::software {
+
+struct CreatedKey {
+  KeyItem item;
+  Pkey key;
+};
+
+// Sizes outside this range are refused with errSecKeySizeNotAllowed.
+inline constexpr std::int64_t kMinimumKeyBits = 1024;
+inline constexpr std::int64_t kMaximumKeyBits = 4096;
+
+StatusOr<CreatedKey> create_key(const Attributes& parameters);
+
+// Stores a new item in an unlocked keychain, giving it its id; errSecInteractionNotAllowed when
+// the keychain is locked.
+OSStatus store_item(KeychainDatabase& database, KeyItem& item);
+
+}  // namespace ktarn::platform::software

@@ -1,0 +1,168 @@
+#include "bridge/platform/software/key_query.hpp"
+
+#include <array>
+
+#include "bridge/platform/software/keychain_status.hpp"
+
+namespace ktarn::platform::software {
+
+namespace {
+
+constexpr std::array kItemAttributes = {
+    Attr::kSecClass,
+    Attr::kSecAttrKeyType,
+    Attr::kSecAttrKeyClass,
+    Attr::kSecAttrApplicationTag,
+    Attr::kSecAttrLabel,
+    Attr::kSecAttrKeySizeInBits,
+    Attr::kSecAttrIsPermanent,
+    Attr::kSecAttrIsSensitive,
+    Attr::kSecAttrIsExtractable,
+    Attr::kSecAttrCanSign,
+    Attr::kSecAttrSynchronizable,
+};
+
+bool has_same_kind(const AttrValue& value, const AttrValue& model) {
+  return value.index() == model.index();
+}
+
+// The members that steer a search rather than match an item.
+OSStatus check_search_member(Attr name, const AttrValue& value, QueryUse use) {
+  switch (name) {
+    case Attr::kSecMatchSearchList:
+      return std::holds_alternative<std::vector<SharedRef>>(value) ? errSecSuccess : errSecParam;
+    case Attr::kSecMatchLimit: {
+      const auto* limit = std::get_if<Constant>(&value);
+      bool one = limit && *limit == Constant::kSecMatchLimitOne;
+      return one && use == QueryUse::kCopyMatching ? errSecSuccess : errSecParam;
+    }
+    case Attr::kSecReturnRef:
+      return std::holds_alternative<bool>(value) && use == QueryUse::kCopyMatching ? errSecSuccess
+                                                                                   : errSecParam;
+    default:
+      return errSecParam;
+  }
+}
+
+template <class T>
+OSStatus assign(const AttrValue& value, T& field) {
+  const T* given = std::get_if<T>(&value);
+  if (given == nullptr) return errSecParam;
+  field = *given;
+  return errSecSuccess;
+}
+
+bool* creator_flag(Attr name, KeyItem& item) {
+  switch (name) {
+    case Attr::kSecAttrIsPermanent:
+      return &item.permanent;
+    case Attr::kSecAttrIsSensitive:
+      return &item.sensitive;
+    case Attr::kSecAttrIsExtractable:
+      return &item.extractable;
+    case Attr::kSecAttrCanSign:
+      return &item.can_sign;
+    case Attr::kSecAttrSynchronizable:
+      return &item.synchronizable;
+    default:
+      return nullptr;
+  }
+}
+
+KeychainObject* as_keychain(const SharedRef& object) {
+  return dynamic_cast<KeychainObject*>(object.get());
+}
+
+}  // namespace
+
+std::optional<AttrValue> item_value(Attr name, const KeyItem& item) {
+  switch (name) {
+    case Attr::kSecClass:
+      return item.item_class;
+    case Attr::kSecAttrKeyType:
+      return item.key_type;
+    case Attr::kSecAttrKeyClass:
+      return item.key_class;
+    case Attr::kSecAttrApplicationTag:
+      return item.application_tag;
+    case Attr::kSecAttrLabel:
+      return item.label;
+    case Attr::kSecAttrKeySizeInBits:
+      return item.size_in_bits;
+    case Attr::kSecAttrIsPermanent:
+      return item.permanent;
+    case Attr::kSecAttrIsSensitive:
+      return item.sensitive;
+    case Attr::kSecAttrIsExtractable:
+      return item.extractable;
+    case Attr::kSecAttrCanSign:
+      return item.can_sign;
+    case Attr::kSecAttrSynchronizable:
+      return item.synchronizable;
+    default:
+      return std::nullopt;
+  }
+}
+
+OSStatus check_query(const Attributes& query, QueryUse use) {
+  // The platform cannot search without knowing which class of item is meant.
+  if (query.get<Constant>(Attr::kSecClass) == nullptr) return errSecParam;
+  const KeyItem model;
+  for (const auto& [name, value] : query.members) {
+    if (auto expected = item_value(name, model)) {
+      if (!has_same_kind(value, *expected)) return errSecParam;
+    } else if (OSStatus status = check_search_member(name, value, use); status != errSecSuccess) {
+      return status;
+    }
+  }
+  return errSecSuccess;
+}
+
+StatusOr<std::vector<KeychainObject*>> search_list(const Attributes& query) {
+  const auto* list = query.get<std::vector<SharedRef>>(Attr::kSecMatchSearchList);
+  if (list == nullptr) {
+    return Unexpected(query.find(Attr::kSecMatchSearchList) ? errSecParam
+                                                            : errSecNoDefaultKeychain);
+  }
+  if (list->empty()) return Unexpected(errSecParam);
+  std::vector<KeychainObject*> keychains;
+  for (const SharedRef& object : *list) {
+    KeychainObject* keychain = as_keychain(object);
+    if (keychain == nullptr) return Unexpected(errSecParam);
+    keychains.push_back(keychain);
+  }
+  return keychains;
+}
+
+StatusOr<KeychainObject*> use_keychain(const Attributes& parameters) {
+  const AttrValue* member = parameters.find(Attr::kSecUseKeychain);
+  if (member == nullptr) return Unexpected(errSecNoDefaultKeychain);
+  const auto* object = std::get_if<SharedRef>(member);
+  KeychainObject* keychain = object ? as_keychain(*object) : nullptr;
+  if (keychain == nullptr) return Unexpected(errSecParam);
+  return keychain;
+}
+
+bool matches(const Attributes& query, const KeyItem& item) {
+  if (item.synchronizable && query.find(Attr::kSecAttrSynchronizable) == nullptr) return false;
+  for (const auto& [name, value] : query.members) {
+    auto actual = item_value(name, item);
+    if (actual && *actual != value) return false;
+  }
+  return true;
+}
+
+OSStatus assign_creator_attribute(Attr name, const AttrValue& value, KeyItem& item) {
+  if (name == Attr::kSecAttrApplicationTag) return assign(value, item.application_tag);
+  if (name == Attr::kSecAttrLabel) return assign(value, item.label);
+  bool* flag = creator_flag(name, item);
+  return flag ? assign(value, *flag) : errSecParam;
+}
+
+Attributes item_attributes(const KeyItem& item) {
+  Attributes attributes;
+  for (Attr name : kItemAttributes) attributes.set(name, *item_value(name, item));
+  return attributes;
+}
+
+}  // namespace ktarn::platform::software

@@ -1,0 +1,298 @@
+#include "bridge/platform/software/keychain_database.hpp"
+
+#include <array>
+#include <string_view>
+#include <utility>
+
+#include <sqlite3.h>
+
+#include "bridge/platform/software/keychain_file.hpp"
+#include "bridge/platform/software/keychain_status.hpp"
+
+namespace ktarn::platform::software {
+
+namespace {
+
+// Marks a database as a keychain ("ktrn"), and the layout of its tables.
+constexpr int kApplicationId = 0x6b74726e;
+constexpr int kLayoutVersion = 1;
+constexpr int kBusyTimeoutMs = 30000;
+
+constexpr const char* kCreateLayout = R"sql(
+CREATE TABLE keychain_state (
+  id INTEGER PRIMARY KEY CHECK (id = 1),
+  locked INTEGER NOT NULL
+) STRICT;
+INSERT INTO keychain_state (id, locked) VALUES (1, 0);
+CREATE TABLE key_items (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  item_class TEXT NOT NULL,
+  key_type TEXT NOT NULL,
+  key_class TEXT NOT NULL,
+  application_tag BLOB NOT NULL,
+  label TEXT NOT NULL,
+  size_in_bits INTEGER NOT NULL,
+  permanent INTEGER NOT NULL,
+  sensitive INTEGER NOT NULL,
+  extractable INTEGER NOT NULL,
+  can_sign INTEGER NOT NULL,
+  synchronizable INTEGER NOT NULL,
+  private_key BLOB NOT NULL
+) STRICT;
+CREATE INDEX key_items_by_tag ON key_items (application_tag);
+PRAGMA application_id = 1802793582;
+PRAGMA user_version = 1;
+)sql";
+static_assert(kApplicationId == 1802793582);
+
+constexpr std::array<std::pair<Constant, std::string_view>, 5> kConstantCodes = {{
+    {Constant::kSecClassKey, "key"},
+    {Constant::kSecAttrKeyTypeRSA, "rsa"},
+    {Constant::kSecAttrKeyTypeECSECPrimeRandom, "ec"},
+    {Constant::kSecAttrKeyClassPrivate, "private"},
+    {Constant::kSecAttrKeyClassPublic, "public"},
+}};
+
+std::string_view code_of(Constant constant) {
+  for (const auto& [known, code] : kConstantCodes) {
+    if (known == constant) return code;
+  }
+  return "";
+}
+
+std::optional<Constant> constant_of(std::string_view code) {
+  for (const auto& [constant, known] : kConstantCodes) {
+    if (known == code) return constant;
+  }
+  return std::nullopt;
+}
+
+// A prepared statement, finalised when it goes away.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) {
+    status_ = status_from_sqlite(sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr));
+  }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  ~Statement() { sqlite3_finalize(statement_); }
+
+  OSStatus status() const { return status_; }
+  void bind(int index, std::int64_t value) { sqlite3_bind_int64(statement_, index, value); }
+  void bind(int index, std::string_view text) {
+    sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+  }
+  void bind(int index, std::span<const std::uint8_t> bytes) {
+    // A zero-length blob, not NULL, for an empty span.
+    sqlite3_bind_blob(statement_, index,
+                      bytes.empty() ? static_cast<const void*>("") : bytes.data(),
+                      static_cast<int>(bytes.size()), SQLITE_STATIC);
+  }
+  // SQLITE_ROW, SQLITE_DONE or a failure code.
+  int step() { return sqlite3_step(statement_); }
+  std::int64_t integer(int column) { return sqlite3_column_int64(statement_, column); }
+  std::string text(int column) {
+    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+    return data ? std::string(data,
+                              static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
+                : std::string();
+  }
+  std::vector<std::uint8_t> blob(int column) {
+    const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement_, column));
+    return data ? std::vector<std::uint8_t>(data, data + sqlite3_column_bytes(statement_, column))
+                : std::vector<std::uint8_t>();
+  }
+
+ private:
+  sqlite3_stmt* statement_ = nullptr;
+  OSStatus status_;
+};
+
+// Runs a statement that returns no rows.
+OSStatus run(Statement& statement) {
+  if (statement.status() != errSecSuccess) return statement.status();
+  int result = statement.step();
+  return result == SQLITE_DONE ? errSecSuccess : status_from_sqlite(result);
+}
+
+OSStatus execute(sqlite3* db, const char* sql) {
+  return status_from_sqlite(sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
+}
+
+StatusOr<KeyItem> read_item(Statement& row) {
+  auto item_class = constant_of(row.text(1));
+  auto key_type = constant_of(row.text(2));
+  auto key_class = constant_of(row.text(3));
+  // A row this keychain cannot have written: the file is not a keychain it understands.
+  if (!item_class || !key_type || !key_class) return Unexpected(errSecInvalidKeychain);
+  KeyItem item;
+  item.id = row.integer(0);
+  item.item_class = *item_class;
+  item.key_type = *key_type;
+  item.key_class = *key_class;
+  item.application_tag = row.blob(4);
+  item.label = row.text(5);
+  item.size_in_bits = row.integer(6);
+  item.permanent = row.integer(7) != 0;
+  item.sensitive = row.integer(8) != 0;
+  item.extractable = row.integer(9) != 0;
+  item.can_sign = row.integer(10) != 0;
+  item.synchronizable = row.integer(11) != 0;
+  item.private_key = SecretBytes(row.blob(12));
+  return item;
+}
+
+}  // namespace
+
+StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(const std::string& path) {
+  FileIdentity identity;
+  if (OSStatus status = prepare_keychain_file(path, identity); status != errSecSuccess) {
+    return Unexpected(status);
+  }
+  sqlite3* db = nullptr;
+  int result = sqlite3_open_v2(
+      path.c_str(), &db,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
+      nullptr);
+  std::unique_ptr<KeychainDatabase> database(new KeychainDatabase(db));
+  if (result != SQLITE_OK) return Unexpected(status_from_sqlite(result));
+  if (!is_same_file(path, identity)) return Unexpected(errSecInvalidKeychain);
+  if (OSStatus status = database->configure(); status != errSecSuccess) return Unexpected(status);
+  if (OSStatus status = database->make_keychain_if_empty(); status != errSecSuccess) {
+    return Unexpected(status);
+  }
+  return database;
+}
+
+KeychainDatabase::~KeychainDatabase() {
+  sqlite3_close_v2(db_);
+}
+
+OSStatus KeychainDatabase::configure() {
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  // The file is the user's own, but its schema is still treated as untrusted input.
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  return execute(db_, "PRAGMA synchronous = FULL; PRAGMA journal_mode = DELETE");
+}
+
+// A fresh file (empty, or only just created by a process that died before finishing) becomes
+// an empty unlocked keychain; a database with anything else in it must already be a keychain.
+OSStatus KeychainDatabase::make_keychain_if_empty() {
+  constexpr const char* kProbe =
+      "SELECT (SELECT application_id FROM pragma_application_id),"
+      " (SELECT user_version FROM pragma_user_version),"
+      " (SELECT count(*) FROM sqlite_schema)";
+  for (int pass = 0; pass < 2; ++pass) {
+    auto transaction = pass == 0 ? begin_read() : begin_write();
+    if (!transaction) return transaction.error();
+    Statement probe(db_, kProbe);
+    if (probe.status() != errSecSuccess) return probe.status();
+    int result = probe.step();
+    if (result != SQLITE_ROW) return status_from_sqlite(result);
+    if (probe.integer(0) == kApplicationId && probe.integer(1) == kLayoutVersion) {
+      return errSecSuccess;
+    }
+    if (probe.integer(0) != 0 || probe.integer(1) != 0 || probe.integer(2) != 0) {
+      return errSecInvalidKeychain;
+    }
+    if (pass == 1) {
+      if (OSStatus status = execute(db_, kCreateLayout); status != errSecSuccess) return status;
+      return transaction->commit();
+    }
+  }
+  return errSecInvalidKeychain;
+}
+
+KeychainDatabase::Transaction::Transaction(Transaction&& other) noexcept
+    : db_(std::exchange(other.db_, nullptr)) {}
+
+KeychainDatabase::Transaction::~Transaction() {
+  if (db_ != nullptr) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+OSStatus KeychainDatabase::Transaction::commit() {
+  OSStatus status = execute(db_, "COMMIT");
+  if (status == errSecSuccess) db_ = nullptr;
+  return status;
+}
+
+StatusOr<KeychainDatabase::Transaction> KeychainDatabase::begin(const char* statement) {
+  if (OSStatus status = execute(db_, statement); status != errSecSuccess) {
+    return Unexpected(status);
+  }
+  return Transaction(db_);
+}
+
+StatusOr<KeychainDatabase::Transaction> KeychainDatabase::begin_read() {
+  return begin("BEGIN");
+}
+
+StatusOr<KeychainDatabase::Transaction> KeychainDatabase::begin_write() {
+  return begin("BEGIN IMMEDIATE");
+}
+
+StatusOr<bool> KeychainDatabase::is_locked() {
+  Statement query(db_, "SELECT locked FROM keychain_state WHERE id = 1");
+  if (query.status() != errSecSuccess) return Unexpected(query.status());
+  int result = query.step();
+  if (result == SQLITE_DONE) return Unexpected(errSecInvalidKeychain);
+  if (result != SQLITE_ROW) return Unexpected(status_from_sqlite(result));
+  return query.integer(0) != 0;
+}
+
+OSStatus KeychainDatabase::set_locked(bool locked) {
+  Statement update(db_, "UPDATE keychain_state SET locked = ?1 WHERE id = 1");
+  update.bind(1, std::int64_t{locked ? 1 : 0});
+  return run(update);
+}
+
+StatusOr<std::vector<KeyItem>> KeychainDatabase::items(const Bytes* tag) {
+  constexpr const char* kColumns =
+      "SELECT id, item_class, key_type, key_class, application_tag, label, size_in_bits,"
+      " permanent, sensitive, extractable, can_sign, synchronizable, private_key FROM key_items";
+  std::string sql =
+      std::string(kColumns) + (tag ? " WHERE application_tag = ?1" : "") + " ORDER BY id";
+  Statement query(db_, sql.c_str());
+  if (query.status() != errSecSuccess) return Unexpected(query.status());
+  if (tag) query.bind(1, std::span<const std::uint8_t>(*tag));
+  std::vector<KeyItem> items;
+  int result;
+  while ((result = query.step()) == SQLITE_ROW) {
+    auto item = read_item(query);
+    if (!item) return Unexpected(item.error());
+    items.push_back(std::move(*item));
+  }
+  if (result != SQLITE_DONE) return Unexpected(status_from_sqlite(result));
+  return items;
+}
+
+StatusOr<std::int64_t> KeychainDatabase::insert(const KeyItem& item) {
+  Statement insert(db_,
+                   "INSERT INTO key_items (item_class, key_type, key_class, application_tag,"
+                   " label, size_in_bits, permanent, sensitive, extractable, can_sign,"
+                   " synchronizable, private_key) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9,"
+                   " ?10, ?11, ?12)");
+  insert.bind(1, code_of(item.item_class));
+  insert.bind(2, code_of(item.key_type));
+  insert.bind(3, code_of(item.key_class));
+  insert.bind(4, std::span<const std::uint8_t>(item.application_tag));
+  insert.bind(5, std::string_view(item.label));
+  insert.bind(6, item.size_in_bits);
+  insert.bind(7, std::int64_t{item.permanent});
+  insert.bind(8, std::int64_t{item.sensitive});
+  insert.bind(9, std::int64_t{item.extractable});
+  insert.bind(10, std::int64_t{item.can_sign});
+  insert.bind(11, std::int64_t{item.synchronizable});
+  insert.bind(12, item.private_key.view());
+  if (OSStatus status = run(insert); status != errSecSuccess) return Unexpected(status);
+  return sqlite3_last_insert_rowid(db_);
+}
+
+OSStatus KeychainDatabase::remove(std::int64_t id) {
+  Statement remove(db_, "DELETE FROM key_items WHERE id = ?1");
+  remove.bind(1, id);
+  return run(remove);
+}
+
+}  // namespace ktarn::platform::software

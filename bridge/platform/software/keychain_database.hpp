@@ -1,0 +1,65 @@
+// The keychain database: one SQLite file holding the lock state and the key items. Every use is
+// one transaction (BEGIN IMMEDIATE when it writes) in rollback-journal mode with full
+// synchronisation, so a commit is durable and a process killed at any moment leaves either the
+// old or the new state. Processes sharing the keychain wait for each other (up to 30 seconds)
+// instead of failing. Failures are the status codes of keychain_status.hpp.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bridge/platform/keychain.hpp"
+#include "bridge/platform/software/key_item.hpp"
+#include "src/support/expected.hpp"
+
+struct sqlite3;
+
+namespace ktarn::platform::software {
+
+template <class T>
+using StatusOr = Expected<T, OSStatus>;
+
+class KeychainDatabase {
+ public:
+  // Opens the keychain at path, creating an empty unlocked one where nothing exists yet.
+  static StatusOr<std::unique_ptr<KeychainDatabase>> open(const std::string& path);
+  KeychainDatabase(const KeychainDatabase&) = delete;
+  KeychainDatabase& operator=(const KeychainDatabase&) = delete;
+  ~KeychainDatabase();
+
+  // One transaction; rolled back when it is dropped without a successful commit.
+  class Transaction {
+   public:
+    Transaction(Transaction&& other) noexcept;
+    Transaction& operator=(Transaction&&) = delete;
+    ~Transaction();
+    OSStatus commit();
+
+   private:
+    friend class KeychainDatabase;
+    explicit Transaction(sqlite3* db) : db_(db) {}
+    sqlite3* db_;
+  };
+  StatusOr<Transaction> begin_read();
+  StatusOr<Transaction> begin_write();
+
+  // Inside a transaction:
+  StatusOr<bool> is_locked();
+  OSStatus set_locked(bool locked);
+  // Key items, oldest first: every item, or those whose application tag equals tag.
+  StatusOr<std::vector<KeyItem>> items(const Bytes* tag);
+  StatusOr<std::int64_t> insert(const KeyItem& item);
+  OSStatus remove(std::int64_t id);
+
+ private:
+  explicit KeychainDatabase(sqlite3* db) : db_(db) {}
+  OSStatus configure();
+  OSStatus make_keychain_if_empty();
+  StatusOr<Transaction> begin(const char* statement);
+
+  sqlite3* db_;
+};
+
+}  // namespace ktarn::platform::software

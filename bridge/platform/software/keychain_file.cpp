@@ -1,0 +1,87 @@
+#include "bridge/platform/software/keychain_file.hpp"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "bridge/platform/software/keychain_status.hpp"
+
+namespace ktarn::platform::software {
+
+namespace {
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Creates every missing folder on the way to the file, private to the user.
+OSStatus make_parent_folders(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    std::string folder = path.substr(0, slash);
+    if (::mkdir(folder.c_str(), 0700) == 0) {
+      // The umask must not leave the folder unusable or open to others.
+      if (::chmod(folder.c_str(), 0700) != 0) return status_from_errno(errno);
+    } else if (errno != EEXIST) {
+      return status_from_errno(errno);
+    }
+  }
+  return errSecSuccess;
+}
+
+// An empty keychain file, 0600 whatever the umask. Losing the race to another process that
+// creates it first is fine: the caller then vets that file like any other.
+OSStatus create_empty_file(const std::string& path) {
+  FileDescriptor file(
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (file.get() < 0) return errno == EEXIST ? errSecSuccess : status_from_errno(errno);
+  if (::fchmod(file.get(), 0600) != 0) return status_from_errno(errno);
+  return errSecSuccess;
+}
+
+OSStatus vet(const struct stat& info) {
+  if (!S_ISREG(info.st_mode)) return errSecInvalidKeychain;
+  if (info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return errSecWrPerm;
+  }
+  return errSecSuccess;
+}
+
+}  // namespace
+
+OSStatus prepare_keychain_file(const std::string& path, FileIdentity& identity) {
+  if (path.empty() || path.front() != '/') return errSecNoSuchKeychain;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() >= 0) {
+      struct stat info {};
+      if (::fstat(file.get(), &info) != 0) return status_from_errno(errno);
+      identity = {info.st_dev, info.st_ino};
+      return vet(info);
+    }
+    if (errno != ENOENT || attempt > 0) return status_from_errno(errno);
+    if (OSStatus status = make_parent_folders(path); status != errSecSuccess) return status;
+    if (OSStatus status = create_empty_file(path); status != errSecSuccess) return status;
+  }
+  return errSecIO;
+}
+
+bool is_same_file(const std::string& path, const FileIdentity& identity) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         info.st_dev == identity.device && info.st_ino == identity.inode;
+}
+
+}  // namespace ktarn::platform::software

@@ -1,0 +1,54 @@
+// The platform objects the software keychain hands out: an open keychain, a key (the private key
+// of an item, or its public half) and the error object that accompanies a failed key operation.
+// Each kind has its own type identifier, as the platform's types do.
+#pragma once
+
+#include <memory>
+#include <utility>
+
+#include "bridge/platform/keychain.hpp"
+#include "bridge/platform/software/key_item.hpp"
+#include "bridge/platform/software/keychain_database.hpp"
+#include "bridge/platform/software/rsa_key.hpp"
+
+namespace ktarn::platform::software {
+
+inline constexpr CFTypeID kKeychainTypeId = 0x4b430001;
+inline constexpr CFTypeID kKeyTypeId = 0x4b430002;
+inline constexpr CFTypeID kErrorTypeId = 0x4b430003;
+
+// An open keychain; queries that name it share it, and it closes with the last of them.
+class KeychainObject final : public Object {
+ public:
+  explicit KeychainObject(std::unique_ptr<KeychainDatabase> database)
+      : database_(std::move(database)) {}
+  KeychainDatabase& database() const { return *database_; }
+
+ private:
+  std::unique_ptr<KeychainDatabase> database_;
+};
+
+// A key: the item's attributes as they were read, and the decoded key (none when the stored
+// bytes do not decode, so using the key fails while its attributes can still be read).
+class KeyObject final : public Object {
+ public:
+  KeyObject(KeyItem item, Pkey key) : item_(std::move(item)), key_(std::move(key)) {}
+  const KeyItem& item() const { return item_; }
+  EVP_PKEY* key() const { return key_.get(); }
+  const Pkey& shared_key() const { return key_; }
+
+ private:
+  KeyItem item_;
+  Pkey key_;
+};
+
+class ErrorObject final : public Object {
+ public:
+  explicit ErrorObject(OSStatus status) : status_(status) {}
+  OSStatus status() const { return status_; }
+
+ private:
+  OSStatus status_;
+};
+
+}  // namespace ktarn::platform::software

@@ -1,0 +1,168 @@
+// How queries find and delete key items: every member must match, the oldest match wins, and a
+// locked keychain refuses to be searched or changed.
+#include "bridge/platform/software/key_creation.hpp"
+#include "bridge/platform/software/keychain_objects.hpp"
+#include "software_keychain_fixture.hpp"
+
+namespace ktarn::platform::software {
+namespace {
+
+// One small key shared by all stored items: matching never looks at the key itself.
+const SecretBytes& shared_private_key() {
+  static const SecretBytes der = encode_private_key(*generate_rsa_key(1024));
+  return der;
+}
+
+class SoftwareKeychainQueryTest : public SoftwareKeychainTest {
+ protected:
+  void SetUp() override {
+    SoftwareKeychainTest::SetUp();
+    keychain_object_ = open_keychain();
+    store("kTARN.a", "first", false);
+    store("kTARN.a", "second", false);
+    store("kTARN.a", "synced", true);
+    store("kTARN.b", "other", false);
+  }
+
+  KeychainDatabase& database() {
+    return dynamic_cast<KeychainObject&>(*keychain_object_).database();
+  }
+
+  void store(const std::string& name, const std::string& label, bool synchronizable) {
+    KeyItem item;
+    item.application_tag = tag(name);
+    item.label = label;
+    item.size_in_bits = 1024;
+    item.synchronizable = synchronizable;
+    item.private_key = shared_private_key();
+    ASSERT_EQ(store_item(database(), item), 0);
+  }
+
+  void set_locked(bool locked) {
+    auto transaction = database().begin_write();
+    ASSERT_TRUE(transaction);
+    ASSERT_EQ(database().set_locked(locked), 0);
+    ASSERT_EQ(transaction->commit(), 0);
+  }
+
+  // The label of the item the query finds, or the failing status as text.
+  std::string found_label(const Attributes& query) {
+    Ref item;
+    OSStatus status = keychain_.sec_item_copy_matching(query, item);
+    if (status != 0) return std::to_string(status);
+    if (!item) return "no item";
+    auto attributes = keychain_.sec_key_copy_attributes(*item);
+    const auto* label = attributes ? attributes->get<std::string>(Attr::kSecAttrLabel) : nullptr;
+    return label ? *label : "no label";
+  }
+
+  SharedRef keychain_object_;
+};
+
+struct QueryCase {
+  const char* reason;
+  void (*change)(Attributes& query);
+  const char* found;
+};
+
+const QueryCase kQueryCases[] = {
+    {"the oldest of several matches", [](Attributes&) {}, "first"},
+    {"another tag", [](Attributes& q) { q.set(Attr::kSecAttrApplicationTag, Bytes{'k'}); },
+     "-25300"},
+    {"the second tag",
+     [](Attributes& q) {
+       q.set(Attr::kSecAttrApplicationTag, Bytes{'k', 'T', 'A', 'R', 'N', '.', 'b'});
+     },
+     "other"},
+    {"a tag that is a prefix of the stored one",
+     [](Attributes& q) {
+       q.set(Attr::kSecAttrApplicationTag, Bytes{'k', 'T', 'A', 'R', 'N', '.'});
+     },
+     "-25300"},
+    {"a label narrows the search",
+     [](Attributes& q) { q.set(Attr::kSecAttrLabel, std::string("second")); }, "second"},
+    {"an unknown label", [](Attributes& q) { q.set(Attr::kSecAttrLabel, std::string("none")); },
+     "-25300"},
+    {"synchronizable asked for", [](Attributes& q) { q.set(Attr::kSecAttrSynchronizable, true); },
+     "synced"},
+    {"synchronizable not mentioned",
+     [](Attributes& q) { q.members.erase(Attr::kSecAttrSynchronizable); }, "first"},
+    {"public keys",
+     [](Attributes& q) { q.set(Attr::kSecAttrKeyClass, Constant::kSecAttrKeyClassPublic); },
+     "-25300"},
+    {"elliptic-curve keys",
+     [](Attributes& q) { q.set(Attr::kSecAttrKeyType, Constant::kSecAttrKeyTypeECSECPrimeRandom); },
+     "-25300"},
+    {"another size", [](Attributes& q) { q.set(Attr::kSecAttrKeySizeInBits, std::int64_t{2048}); },
+     "-25300"},
+    {"extractable keys", [](Attributes& q) { q.set(Attr::kSecAttrIsExtractable, true); }, "-25300"},
+    {"no reference asked for", [](Attributes& q) { q.set(Attr::kSecReturnRef, false); }, "no item"},
+    {"a tag given as text",
+     [](Attributes& q) { q.set(Attr::kSecAttrApplicationTag, std::string("kTARN.a")); }, "-50"},
+    {"a flag given as a number",
+     [](Attributes& q) { q.set(Attr::kSecAttrSynchronizable, std::int64_t{0}); }, "-50"},
+    {"no item class", [](Attributes& q) { q.members.erase(Attr::kSecClass); }, "-50"},
+    {"no keychain to search", [](Attributes& q) { q.members.erase(Attr::kSecMatchSearchList); },
+     "-25307"},
+    {"an empty search list",
+     [](Attributes& q) { q.set(Attr::kSecMatchSearchList, std::vector<SharedRef>{}); }, "-50"},
+    {"a search list naming a foreign object",
+     [](Attributes& q) {
+       q.set(Attr::kSecMatchSearchList, std::vector<SharedRef>{std::make_shared<Object>()});
+     },
+     "-50"},
+    {"a member that belongs to creation",
+     [](Attributes& q) { q.set(Attr::kSecUseKeychain, SharedRef()); }, "-50"},
+};
+
+TEST_F(SoftwareKeychainQueryTest, LookupMatchesEveryMemberAndReturnsTheOldestMatch) {
+  for (const QueryCase& c : kQueryCases) {
+    SCOPED_TRACE(c.reason);
+    Attributes query = lookup_query(keychain_object_, "kTARN.a");
+    c.change(query);
+    EXPECT_EQ(found_label(query), c.found);
+  }
+}
+
+TEST_F(SoftwareKeychainQueryTest, DeleteRemovesEveryMatchAndNothingElse) {
+  EXPECT_EQ(keychain_.sec_item_delete(base_query(keychain_object_, "kTARN.a")), 0);
+  EXPECT_EQ(keychain_.sec_item_delete(base_query(keychain_object_, "kTARN.a")), errSecItemNotFound);
+  Attributes synced = lookup_query(keychain_object_, "kTARN.a");
+  synced.set(Attr::kSecAttrSynchronizable, true);
+  EXPECT_EQ(found_label(synced), "synced");
+  EXPECT_EQ(found_label(lookup_query(keychain_object_, "kTARN.b")), "other");
+}
+
+TEST_F(SoftwareKeychainQueryTest, DeleteTakesNoLimitOrReturnMembers) {
+  EXPECT_EQ(keychain_.sec_item_delete(lookup_query(keychain_object_, "kTARN.a")), errSecParam);
+  EXPECT_EQ(found_label(lookup_query(keychain_object_, "kTARN.a")), "first");
+}
+
+TEST_F(SoftwareKeychainQueryTest, ItemsAddedLaterComeAfterOlderOnesEvenAfterDeletions) {
+  ASSERT_EQ(keychain_.sec_item_delete(base_query(keychain_object_, "kTARN.b")), 0);
+  store("kTARN.b", "newer", false);
+  store("kTARN.b", "newest", false);
+  EXPECT_EQ(found_label(lookup_query(keychain_object_, "kTARN.b")), "newer");
+}
+
+TEST_F(SoftwareKeychainQueryTest, ALockedKeychainRefusesItemOperationsUntilUnlocked) {
+  set_locked(true);
+  std::uint32_t status = 0;
+  ASSERT_EQ(keychain_.sec_keychain_get_status(*keychain_object_, status), 0);
+  EXPECT_EQ(status & kSecUnlockStateStatus, 0u);
+  EXPECT_EQ(found_label(lookup_query(keychain_object_, "kTARN.a")), "-25308");
+  EXPECT_EQ(keychain_.sec_item_delete(base_query(keychain_object_, "kTARN.a")),
+            errSecInteractionNotAllowed);
+  Ref error;
+  EXPECT_FALSE(keychain_.sec_key_create_random_key(
+      creation_parameters(keychain_object_, private_key_attributes("kTARN.c"), 1024), error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(dynamic_cast<ErrorObject&>(*error).status(), errSecInteractionNotAllowed);
+
+  set_locked(false);
+  EXPECT_EQ(found_label(lookup_query(keychain_object_, "kTARN.a")), "first");
+  EXPECT_EQ(found_label(lookup_query(keychain_object_, "kTARN.c")), "-25300");
+}
+
+}  // namespace
+}  // namespace ktarn::platform::software
