@@ -6,36 +6,13 @@
 #include <limits>
 #include <type_traits>
 
-namespace ktarn::json {
-namespace {
+#include "json/member_order.hpp"
 
+namespace ktarn::json {
+
+// Values are moved, never copied, on every path from the reader to the writer.
 static_assert(std::is_nothrow_move_constructible_v<JsonValue>);
 static_assert(std::is_nothrow_move_assignable_v<JsonValue>);
-
-bool name_less(const JsonMember& a, const JsonMember& b) {
-  return a.first < b.first;
-}
-
-// Sorts by name and keeps, of each run of equal names, the member inserted last; the sort is
-// stable so "last" still means last in the caller's order.
-void sort_and_unique(JsonMembers& members) {
-  if (std::adjacent_find(members.begin(), members.end(), [](const auto& a, const auto& b) {
-        return !(a.first < b.first);
-      }) == members.end()) {
-    return;
-  }
-  std::stable_sort(members.begin(), members.end(), name_less);
-  auto out = members.begin();
-  for (auto it = members.begin(); it != members.end(); ++it) {
-    auto next = it + 1;
-    if (next != members.end() && next->first == it->first) continue;
-    if (out != it) *out = std::move(*it);
-    ++out;
-  }
-  members.erase(out, members.end());
-}
-
-}  // namespace
 
 JsonValue JsonValue::boolean(bool value) {
   JsonValue v;
@@ -80,9 +57,13 @@ JsonValue JsonValue::object() {
 }
 
 JsonValue JsonValue::object(JsonMembers members) {
-  sort_and_unique(members);
   JsonValue v;
-  v.data_.emplace<Object>(Object{std::move(members)});
+  if (in_name_order(members)) {
+    v.data_.emplace<Object>(Object{std::move(members)});
+  } else {
+    std::vector<NameKey> keys;
+    v.data_.emplace<Object>(Object{take_in_name_order(members, keys)});
+  }
   return v;
 }
 

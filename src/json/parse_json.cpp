@@ -1,14 +1,14 @@
 #include "json/parse_json.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "json/member_order.hpp"
 #include "json/parse_categories.hpp"
+#include "json/plain_run.hpp"
 #include "json/read_number.hpp"
 #include "json/utf8.hpp"
 
@@ -18,32 +18,10 @@ namespace {
 // One more than the number of arrays and objects that may be open at once.
 constexpr int kDepthLimit = 128;
 
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
 constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
 
-bool ends_plain_run(unsigned char c) {
-  return c == '"' || c == '\\' || c < 0x20;
-}
-
-// The first quotation mark, backslash or control byte at or after p, or end. Eight bytes at a
-// time: a byte equal to '"' or '\\' becomes zero after the XOR, and the borrow trick flags zero
-// and sub-0x20 bytes; a flag can be spurious only above a genuine one, so the lowest is exact.
-const unsigned char* find_run_end(const unsigned char* p, const unsigned char* end) {
-  if constexpr (std::endian::native == std::endian::little) {
-    while (end - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, 8);
-      const std::uint64_t quote = word ^ (kOnes * '"');
-      const std::uint64_t backslash = word ^ (kOnes * '\\');
-      const std::uint64_t hits =
-          ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) | (word - kOnes * 0x20);
-      const std::uint64_t flagged = hits & ~word & kHighBits;
-      if (flagged != 0) return p + std::countr_zero(flagged) / 8;
-      p += 8;
-    }
-  }
-  while (p != end && !ends_plain_run(*p)) ++p;
-  return p;
+const char* chars(const unsigned char* bytes) {
+  return reinterpret_cast<const char*>(bytes);
 }
 
 int hex_digit(unsigned char c) {
@@ -63,14 +41,18 @@ bool is_low_surrogate(std::uint32_t unit) {
 // A single forward pass over the input. Each parse_* routine starts at the first byte of its
 // construct and, on success, leaves the cursor just past it; on failure it records the category
 // and the failure point and returns false, and nothing is read further.
+template <bool kCheckUtf8>
 class Parser {
  public:
-  Parser(const unsigned char* data, std::size_t size, bool check_utf8)
-      : begin_(data), p_(data), end_(data + size), check_utf8_(check_utf8) {}
+  Parser(const unsigned char* data, std::size_t size) : begin_(data), p_(data), end_(data + size) {
+    // Enough for a typical request without regrowing the shared stacks.
+    elements_.reserve(16);
+    members_.reserve(16);
+  }
 
   ParseResult run() {
-    JsonValue value;
-    if (!parse_value(value)) return failure();
+    JsonValue value = parse_value();
+    if (failed_) return failure();
     skip_white_space();
     if (p_ != end_) {
       fail(category::kTrailingCharacters);
@@ -82,6 +64,7 @@ class Parser {
  private:
   bool fail(std::string_view category) {
     category_ = category;
+    failed_ = true;
     return false;
   }
 
@@ -102,48 +85,49 @@ class Parser {
     while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
   }
 
-  bool parse_value(JsonValue& out) {
+  // Values are returned, not assigned, so each is built in place; after a failure the
+  // returned value is a placeholder that nobody reads.
+  JsonValue parse_value() {
     skip_white_space();
-    if (p_ == end_) return fail(category::kEofInValue);
+    if (p_ == end_) return failed(category::kEofInValue);
     switch (*p_) {
       case '{':
-        return parse_object(out);
+        return parse_object();
       case '[':
-        return parse_array(out);
-      case '"': {
-        std::string text;
-        if (!parse_string(text)) return false;
-        out = JsonValue::string(std::move(text));
-        return true;
-      }
+        return parse_array();
+      case '"':
+        return JsonValue::string(parse_string());
       case 't':
-        return parse_literal("true", JsonValue::boolean(true), out);
+        return parse_literal("true", JsonValue::boolean(true));
       case 'f':
-        return parse_literal("false", JsonValue::boolean(false), out);
+        return parse_literal("false", JsonValue::boolean(false));
       case 'n':
-        return parse_literal("null", JsonValue(), out);
+        return parse_literal("null", JsonValue());
       default:
-        if (*p_ == '-' || (*p_ >= '0' && *p_ <= '9')) return parse_number(out);
-        return fail(category::kExpectedValue);
+        if (*p_ == '-' || (*p_ >= '0' && *p_ <= '9')) return parse_number();
+        return failed(category::kExpectedValue);
     }
   }
 
-  bool parse_literal(std::string_view word, JsonValue value, JsonValue& out) {
+  JsonValue failed(std::string_view category) {
+    fail(category);
+    return JsonValue();
+  }
+
+  JsonValue parse_literal(std::string_view word, JsonValue value) {
     for (const char c : word) {
-      if (p_ == end_) return fail(category::kEofInValue);
-      if (*p_ != static_cast<unsigned char>(c)) return fail(category::kExpectedIdent);
+      if (p_ == end_) return failed(category::kEofInValue);
+      if (*p_ != static_cast<unsigned char>(c)) return failed(category::kExpectedIdent);
       ++p_;
     }
-    out = std::move(value);
-    return true;
+    return value;
   }
 
-  bool parse_number(JsonValue& out) {
+  JsonValue parse_number() {
     NumberRead number = read_number(p_, end_);
     p_ = number.stop;
-    if (!number.failure.empty()) return fail(number.failure);
-    out = std::move(number.value);
-    return true;
+    if (!number.failure.empty()) return failed(number.failure);
+    return std::move(number.value);
   }
 
   bool open_nested() {
@@ -153,95 +137,96 @@ class Parser {
     return true;
   }
 
-  bool parse_array(JsonValue& out) {
-    if (!open_nested()) return false;
-    if (p_ == end_) return fail(category::kEofInList);
+  JsonValue parse_array() {
+    if (!open_nested()) return JsonValue();
+    if (p_ == end_) return failed(category::kEofInList);
     const std::size_t base = elements_.size();
     if (*p_ != ']') {
       for (;;) {
-        JsonValue element;
-        if (!parse_value(element)) return false;
-        elements_.push_back(std::move(element));
+        elements_.push_back(parse_value());
+        if (failed_) return JsonValue();
         skip_white_space();
-        if (p_ == end_) return fail(category::kEofInList);
+        if (p_ == end_) return failed(category::kEofInList);
         if (*p_ == ']') break;
-        if (*p_ != ',') return fail(category::kExpectedListCommaOrEnd);
+        if (*p_ != ',') return failed(category::kExpectedListCommaOrEnd);
         ++p_;
         skip_white_space();
-        if (p_ != end_ && *p_ == ']') return fail(category::kTrailingComma);
+        if (p_ != end_ && *p_ == ']') return failed(category::kTrailingComma);
       }
     }
     ++p_;
     ++depth_left_;
     // The shared stack keeps one growing buffer per parse; each array gets an exact allocation.
     const auto first = elements_.begin() + static_cast<std::ptrdiff_t>(base);
-    out = JsonValue::array(
+    JsonValue array = JsonValue::array(
         JsonArray(std::make_move_iterator(first), std::make_move_iterator(elements_.end())));
     elements_.erase(first, elements_.end());
-    return true;
+    return array;
   }
 
-  bool parse_object(JsonValue& out) {
-    if (!open_nested()) return false;
-    if (p_ == end_) return fail(category::kEofInObject);
+  JsonValue parse_object() {
+    if (!open_nested()) return JsonValue();
+    if (p_ == end_) return failed(category::kEofInObject);
     const std::size_t base = members_.size();
     if (*p_ != '}') {
       for (;;) {
-        if (!parse_member()) return false;
+        if (!parse_member()) return JsonValue();
         skip_white_space();
-        if (p_ == end_) return fail(category::kEofInObject);
+        if (p_ == end_) return failed(category::kEofInObject);
         if (*p_ == '}') break;
-        if (*p_ != ',') return fail(category::kExpectedObjectCommaOrEnd);
+        if (*p_ != ',') return failed(category::kExpectedObjectCommaOrEnd);
         ++p_;
         skip_white_space();
-        if (p_ == end_) return fail(category::kEofInValue);
-        if (*p_ == '}') return fail(category::kTrailingComma);
+        if (p_ == end_) return failed(category::kEofInValue);
+        if (*p_ == '}') return failed(category::kTrailingComma);
       }
     }
     ++p_;
     ++depth_left_;
-    const auto first = members_.begin() + static_cast<std::ptrdiff_t>(base);
-    out = JsonValue::object(
-        JsonMembers(std::make_move_iterator(first), std::make_move_iterator(members_.end())));
-    members_.erase(first, members_.end());
-    return true;
+    const std::span<JsonMember> arrival(members_.data() + base, members_.size() - base);
+    JsonValue object = JsonValue::object(take_in_name_order(arrival, keys_));
+    members_.resize(base);
+    return object;
   }
 
   // A name, ':' and a value; the cursor is on the first byte of the name.
   bool parse_member() {
     if (*p_ != '"') return fail(category::kKeyMustBeString);
-    std::string name;
-    if (!parse_string(name)) return false;
+    std::string name = parse_string();
+    if (failed_) return false;
     skip_white_space();
     if (p_ == end_) return fail(category::kEofInObject);
     if (*p_ != ':') return fail(category::kExpectedColon);
     ++p_;
-    JsonValue value;
-    if (!parse_value(value)) return false;
-    members_.emplace_back(std::move(name), std::move(value));
-    return true;
+    members_.emplace_back(std::move(name), parse_value());
+    return !failed_;
   }
 
   // The cursor is on the opening quotation mark. A string without escapes is taken in one
   // piece; one with escapes is assembled in the scratch buffer, which keeps its capacity.
-  bool parse_string(std::string& out) {
+  std::string parse_string() {
+    std::uint64_t seen = 0;
     const unsigned char* run = ++p_;
-    p_ = find_run_end(p_, end_);
+    p_ = find_plain_run_end(p_, end_, seen);
+    std::string text;
     if (p_ != end_ && *p_ == '"') {
-      out.assign(run, p_);
+      text.assign(chars(run), static_cast<std::size_t>(p_ - run));
     } else {
-      scratch_.assign(run, p_);
-      if (!parse_escaped_rest()) return false;
-      out.assign(scratch_);
+      scratch_.assign(chars(run), static_cast<std::size_t>(p_ - run));
+      if (!parse_escaped_rest(seen)) return text;
+      text.assign(scratch_);
     }
     // Byte input: the resolved string must be UTF-8, checked once it is complete.
-    if (check_utf8_ && !is_valid_utf8(out)) return fail(category::kInvalidUnicode);
+    if (kCheckUtf8 && (seen & kHighBits) != 0 && !is_valid_utf8(text)) {
+      fail(category::kInvalidUnicode);
+      return text;
+    }
     ++p_;
-    return true;
+    return text;
   }
 
   // Continues a string at a byte that ended a plain run; stops on the closing quotation mark.
-  bool parse_escaped_rest() {
+  bool parse_escaped_rest(std::uint64_t& seen) {
     for (;;) {
       if (p_ == end_) return fail(category::kEofInString);
       if (*p_ == '"') return true;
@@ -249,8 +234,8 @@ class Parser {
       ++p_;
       if (!parse_escape()) return false;
       const unsigned char* run = p_;
-      p_ = find_run_end(p_, end_);
-      scratch_.append(run, p_);
+      p_ = find_plain_run_end(p_, end_, seen);
+      scratch_.append(chars(run), static_cast<std::size_t>(p_ - run));
     }
   }
 
@@ -327,22 +312,23 @@ class Parser {
   const unsigned char* const begin_;
   const unsigned char* p_;
   const unsigned char* const end_;
-  const bool check_utf8_;
   int depth_left_ = kDepthLimit;
+  bool failed_ = false;
   std::string_view category_;
   std::string scratch_;
   std::vector<JsonValue> elements_;
   std::vector<JsonMember> members_;
+  std::vector<NameKey> keys_;
 };
 
 }  // namespace
 
 ParseResult parse_json(std::string_view text) {
-  return Parser(reinterpret_cast<const unsigned char*>(text.data()), text.size(), false).run();
+  return Parser<false>(reinterpret_cast<const unsigned char*>(text.data()), text.size()).run();
 }
 
 ParseResult parse_json_bytes(std::span<const unsigned char> bytes) {
-  return Parser(bytes.data(), bytes.size(), true).run();
+  return Parser<true>(bytes.data(), bytes.size()).run();
 }
 
 }  // namespace ktarn::json

@@ -6,12 +6,13 @@
 #include <variant>
 
 #include "json/format_double.hpp"
+#include "json/plain_run.hpp"
 
 namespace ktarn::json {
 namespace {
 
-// For each byte: 0 when it is copied as it is, otherwise the letter of its short escape, or 'u'
-// for the \u00xx form.
+// For each byte that ends a plain run: the letter of its short escape, or 'u' for the \u00xx
+// form.
 constexpr std::array<char, 256> make_escape_table() {
   std::array<char, 256> table{};
   for (int c = 0; c < 0x20; ++c) table[static_cast<std::size_t>(c)] = 'u';
@@ -26,26 +27,30 @@ constexpr std::array<char, 256> make_escape_table() {
 }
 constexpr std::array<char, 256> kEscape = make_escape_table();
 
+void append_escape(std::string& out, unsigned char byte) {
+  const char escape = kEscape[byte];
+  if (escape != 'u') {
+    const char pair[] = {'\\', escape};
+    out.append(pair, 2);
+  } else {
+    constexpr char kHex[] = "0123456789abcdef";
+    const char unicode[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
+    out.append(unicode, 6);
+  }
+}
+
 void append_string(std::string& out, const std::string& text) {
   out.push_back('"');
-  const char* run = text.data();
-  const char* const end = run + text.size();
-  for (const char* p = run; p != end; ++p) {
-    const char escape = kEscape[static_cast<unsigned char>(*p)];
-    if (escape == 0) continue;
-    out.append(run, p);
-    run = p + 1;
-    if (escape != 'u') {
-      const char pair[] = {'\\', escape};
-      out.append(pair, 2);
-    } else {
-      constexpr char kHex[] = "0123456789abcdef";
-      const auto byte = static_cast<unsigned char>(*p);
-      const char unicode[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
-      out.append(unicode, 6);
-    }
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = p + text.size();
+  std::uint64_t seen = 0;
+  for (;;) {
+    const unsigned char* run_end = find_plain_run_end(p, end, seen);
+    out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(run_end - p));
+    if (run_end == end) break;
+    append_escape(out, *run_end);
+    p = run_end + 1;
   }
-  out.append(run, end);
   out.push_back('"');
 }
 

@@ -1,0 +1,71 @@
+#include "json/member_order.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace ktarn::json {
+namespace {
+
+// Big-endian, zero-padded: numeric order of prefixes is byte order of the first eight bytes.
+std::uint64_t prefix_of(std::string_view name) {
+  std::uint64_t prefix = 0;
+  if (name.size() >= 8) {
+    std::memcpy(&prefix, name.data(), 8);
+    if constexpr (std::endian::native == std::endian::little) prefix = std::byteswap(prefix);
+    return prefix;
+  }
+  for (std::size_t i = 0; i < 8; ++i) {
+    prefix = (prefix << 8) | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0u);
+  }
+  return prefix;
+}
+
+}  // namespace
+
+bool name_less(std::string_view a, std::string_view b) {
+  // Most names already differ in their first byte; spare those the library call.
+  if (!a.empty() && !b.empty() && a.front() != b.front()) {
+    return static_cast<unsigned char>(a.front()) < static_cast<unsigned char>(b.front());
+  }
+  return a < b;
+}
+
+bool in_name_order(std::span<const JsonMember> members) {
+  for (std::size_t i = 1; i < members.size(); ++i) {
+    if (!name_less(members[i - 1].first, members[i].first)) return false;
+  }
+  return true;
+}
+
+JsonMembers take_in_name_order(std::span<JsonMember> arrival, std::vector<NameKey>& keys) {
+  JsonMembers ordered;
+  ordered.reserve(arrival.size());
+  if (in_name_order(arrival)) {
+    for (JsonMember& member : arrival) ordered.push_back(std::move(member));
+    return ordered;
+  }
+  // Small objects, the usual case, sort their keys on the stack.
+  constexpr std::size_t kLocalKeys = 32;
+  NameKey local[kLocalKeys];
+  if (arrival.size() > kLocalKeys) keys.resize(arrival.size());
+  const std::span<NameKey> sorted(arrival.size() > kLocalKeys ? keys.data() : local,
+                                  arrival.size());
+  for (std::size_t i = 0; i < arrival.size(); ++i) {
+    sorted[i] = NameKey{prefix_of(arrival[i].first), static_cast<std::uint32_t>(i)};
+  }
+  std::sort(sorted.begin(), sorted.end(), [&arrival](const NameKey& a, const NameKey& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    const int order = arrival[a.index].first.compare(arrival[b.index].first);
+    return order != 0 ? order < 0 : a.index < b.index;
+  });
+  for (std::size_t i = 0; i < sorted.size(); ++i) {
+    JsonMember& member = arrival[sorted[i].index];
+    const bool repeated = i + 1 < sorted.size() && sorted[i + 1].prefix == sorted[i].prefix &&
+                          arrival[sorted[i + 1].index].first == member.first;
+    if (!repeated) ordered.push_back(std::move(member));
+  }
+  return ordered;
+}
+
+}  // namespace ktarn::json
