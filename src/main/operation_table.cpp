@@ -1,7 +1,5 @@
 #include "main/operation_table.hpp"
 
-#include <iterator>
-
 #include "macos/health_report.hpp"
 #include "macos/native_bridge_client.hpp"
 #include "macos/public_key_export.hpp"
@@ -35,11 +33,8 @@ OperationOutcome run_sign(const JsonValue& request, std::string_view key_name) {
 }
 
 constexpr Operation kOperations[] = {
-    {"health", &run_health},
-    {"snapshot", &run_snapshot},
-    {"delete-key", &run_delete_key},
-    {"key", &run_key},
-    {"sign", &run_sign},
+    {"health", &run_health}, {"snapshot", &run_snapshot}, {"delete-key", &run_delete_key},
+    {"key", &run_key},       {"sign", &run_sign},
 };
 
 }  // namespace
