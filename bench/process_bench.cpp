@@ -1,0 +1,185 @@
+// Whole-process figures, each beside the floor it is measured against in the same run: request
+// round trips through ktarn-companion one at a time, its start-up and its peak memory, next to a
+// minimal peer on the same pipes and the raw RSA and keychain-path costs in one process.
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "child_process.hpp"
+
+namespace {
+
+using ktarn::bench::ChildOptions;
+using ktarn::bench::ChildProcess;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kChildCpu = 0;
+constexpr int kParentCpu = 1;
+const std::string kHealth = R"({"type":"health"})";
+const std::string kSign =
+    R"({"id":"b","payload":{"audience":"ktarn-sealed-browser","nonce":"n-0123456789","protocol":1,"purpose":"request"},"type":"sign"})";
+const std::string kKey = R"({"id":"k","type":"key"})";
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Operations per second of fn over count runs.
+double rate(int count, const std::function<void()>& fn) {
+  auto start = Clock::now();
+  for (int i = 0; i < count; ++i) fn();
+  return count / seconds_since(start);
+}
+
+struct TempHome {
+  std::filesystem::path path;
+  TempHome() {
+    char pattern[] = "/tmp/ktarn-bench-XXXXXX";
+    path = mkdtemp(pattern);
+  }
+  ~TempHome() { std::filesystem::remove_all(path); }
+  std::string env() const { return "HOME=" + path.string(); }
+};
+
+ChildOptions companion(const TempHome& home) {
+  return {{KTARN_COMPANION_PATH}, {home.env()}, kChildCpu};
+}
+
+ChildOptions peer(std::size_t reply_size) {
+  return {{KTARN_PEER_PATH, std::to_string(reply_size)}, {}, kChildCpu};
+}
+
+double round_trips(const ChildOptions& options, const std::string& line, int count) {
+  ChildProcess child(options);
+  child.round_trip(line);  // warm-up: first use creates the device key
+  return rate(count, [&] { child.round_trip(line); });
+}
+
+// Start to first "health" answer, averaged, in microseconds.
+double start_up_us(const ChildOptions& options, int count) {
+  return 1e6 / rate(count, [&] {
+           ChildProcess child(options);
+           child.round_trip(kHealth);
+           child.finish();
+         });
+}
+
+long peak_rss_kib(const ChildOptions& options, const std::string& line, int count) {
+  ChildProcess child(options);
+  for (int i = 0; i < count; ++i) child.round_trip(line);
+  return child.finish();
+}
+
+EVP_PKEY* generate_rsa_2048() {
+  return EVP_RSA_gen(2048);
+}
+
+double openssl_sign_rate(int count) {
+  EVP_PKEY* key = generate_rsa_2048();
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+  EVP_PKEY_sign_init(ctx);
+  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
+  EVP_PKEY_CTX_set_signature_md(ctx, EVP_sha256());
+  unsigned char digest[32] = {1, 2, 3};
+  unsigned char signature[512];
+  double result = rate(count, [&] {
+    size_t length = sizeof signature;
+    EVP_PKEY_sign(ctx, signature, &length, digest, sizeof digest);
+    digest[0]++;
+  });
+  EVP_PKEY_CTX_free(ctx);
+  EVP_PKEY_free(key);
+  return result;
+}
+
+// The store path a keychain use cannot avoid: open the database, query the item, decode the key.
+double store_path_rate(int count) {
+  TempHome home;
+  std::string db_path = (home.path / "store.db").string();
+  EVP_PKEY* key = generate_rsa_2048();
+  unsigned char* der = nullptr;
+  int der_length = i2d_PrivateKey(key, &der);
+  sqlite3* db = nullptr;
+  sqlite3_open(db_path.c_str(), &db);
+  sqlite3_exec(db, "CREATE TABLE k(tag BLOB, key BLOB)", nullptr, nullptr, nullptr);
+  sqlite3_stmt* insert = nullptr;
+  sqlite3_prepare_v2(db, "INSERT INTO k VALUES(?, ?)", -1, &insert, nullptr);
+  sqlite3_bind_blob(insert, 1, "tag", 3, SQLITE_STATIC);
+  sqlite3_bind_blob(insert, 2, der, der_length, SQLITE_STATIC);
+  sqlite3_step(insert);
+  sqlite3_finalize(insert);
+  sqlite3_close(db);
+  double result = rate(count, [&] {
+    sqlite3* handle = nullptr;
+    sqlite3_open_v2(db_path.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_stmt* select = nullptr;
+    sqlite3_prepare_v2(handle, "SELECT key FROM k WHERE tag = ?", -1, &select, nullptr);
+    sqlite3_bind_blob(select, 1, "tag", 3, SQLITE_STATIC);
+    if (sqlite3_step(select) == SQLITE_ROW) {
+      auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(select, 0));
+      EVP_PKEY* decoded = d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &blob, sqlite3_column_bytes(select, 0));
+      EVP_PKEY_free(decoded);
+    }
+    sqlite3_finalize(select);
+    sqlite3_close(handle);
+  });
+  OPENSSL_free(der);
+  EVP_PKEY_free(key);
+  return result;
+}
+
+void row(const char* figure, double value, const char* unit, double floor, const char* target,
+         double ratio) {
+  std::printf("| %-44s | %12.1f %-6s | %12.1f | %6.2f | %-8s |\n", figure, value, unit, floor,
+              ratio, target);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int scale = argc > 1 ? std::atoi(argv[1]) : 1;
+  ktarn::bench::pin_to_cpu(kParentCpu);
+  TempHome home;
+
+  ChildProcess probe(companion(home));
+  std::size_t health_size = probe.round_trip(kHealth).size() + 1;
+  std::size_t sign_size = probe.round_trip(kSign).size() + 1;
+  std::size_t key_size = probe.round_trip(kKey).size() + 1;
+  probe.finish();
+
+  double health = round_trips(companion(home), kHealth, 20000 * scale);
+  double raw = round_trips(peer(health_size), kHealth, 20000 * scale);
+  double sign = round_trips(companion(home), kSign, 400 * scale);
+  double rsa = openssl_sign_rate(400 * scale);
+  double key = round_trips(companion(home), kKey, 400 * scale);
+  double store = store_path_rate(400 * scale);
+  double start = start_up_us(companion(home), 100 * scale);
+  double start_floor = start_up_us(peer(health_size), 100 * scale);
+  long rss_health = peak_rss_kib(companion(home), kHealth, 2000);
+  long rss_sign = peak_rss_kib(companion(home), kSign, 200);
+  long rss_floor = peak_rss_kib(peer(sign_size), kSign, 2000);
+  (void)key_size;
+
+  std::printf("| figure                                       |        value        |        floor |  ratio | target   |\n");
+  std::printf("|----------------------------------------------|---------------------|--------------|--------|----------|\n");
+  row("\"health\" round trips/s (floor: raw ping-pong)", health, "/s", raw, ">= 0.70", health / raw);
+  row("\"sign\" requests/s (floor: OpenSSL RSA sign/s)", sign, "/s", rsa, ">= 0.80", sign / rsa);
+  row("\"key\" requests/s (floor: open+query+decode/s)", key, "/s", store, "report", key / store);
+  row("start to first \"health\" answer (floor: peer)", start, "us", start_floor, "<= 1.20",
+      start / start_floor);
+  row("peak RSS after 2000 \"health\" (floor: reader)", rss_health / 1024.0, "MiB",
+      rss_floor / 1024.0, "report", double(rss_health) / rss_floor);
+  row("peak RSS after 200 \"sign\" (floor: reader)", rss_sign / 1024.0, "MiB", rss_floor / 1024.0,
+      "<= 10MiB", double(rss_sign) / rss_floor);
+  return 0;
+}
