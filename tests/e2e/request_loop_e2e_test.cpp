@@ -224,5 +224,36 @@ TEST(RequestLoopEndToEnd, PassThroughOperationsReachTheBridgeAndUnknownOnesDoNot
   expect_orderly_ending(companion.finish(), "pass-through");
 }
 
+// The "keyId" of the device key the companion answers with for these arguments.
+std::string key_id(const TemporaryHome& home, std::vector<std::string> arguments) {
+  const ProcessResult result =
+      run_companion(isolated(home, std::move(arguments)), "{\"type\":\"key\"}\n");
+  const json::ParseResult response = json::parse_json(result.out);
+  const json::JsonValue* key = response ? json::find_member(*response, "result") : nullptr;
+  const json::JsonValue* id = key != nullptr ? json::find_member(*key, "keyId") : nullptr;
+  return id != nullptr && id->as_string() != nullptr ? *id->as_string() : "none: " + result.out;
+}
+
+TEST(RequestLoopEndToEnd, EveryOperationUsesTheKeyNameChosenAtStart) {
+  const TemporaryHome home;
+  const std::string first = key_id(home, {"--key-name", "kTARN.e2e.A"});
+  ASSERT_EQ(first.find("none"), std::string::npos) << first;
+  EXPECT_EQ(key_id(home, {"--key-name", "kTARN.e2e.A", "--key-name", "kTARN.e2e.B"}), first);
+  EXPECT_NE(key_id(home, {"--key-name", "kTARN.e2e.B"}), first);
+  EXPECT_NE(key_id(home, {}), first);
+}
+
+TEST(RequestLoopEndToEnd, ARequestIsCarriedOutEvenWhenItsAnswerCannotBeWritten) {
+  const TemporaryHome home;
+  const std::string deletion = "{\"type\":\"delete-key\"}\n";
+  const ProcessOptions options = isolated(home, {"--key-name", "kTARN.e2e.gone"});
+  ASSERT_EQ(key_id(home, options.arguments).find("none"), std::string::npos);
+  ProcessOptions reader_gone = options;
+  reader_gone.channels[1] = Channel::kReaderGone;
+  expect_orderly_ending(run_companion(reader_gone, deletion), "reader gone");
+  EXPECT_EQ(run_companion(options, deletion).out,
+            "{\"id\":\"\",\"ok\":true,\"result\":{\"deleted\":0}}\n");
+}
+
 }  // namespace
 }  // namespace ktarn::e2e
