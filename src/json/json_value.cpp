@@ -67,52 +67,6 @@ JsonValue JsonValue::object(JsonMembers members) {
   return v;
 }
 
-Kind JsonValue::kind() const {
-  switch (data_.index()) {
-    case 0:
-      return Kind::kNull;
-    case 1:
-      return Kind::kBoolean;
-    case 2:
-    case 3:
-    case 4:
-      return Kind::kNumber;
-    case 5:
-      return Kind::kString;
-    case 6:
-      return Kind::kArray;
-    default:
-      return Kind::kObject;
-  }
-}
-
-std::optional<bool> JsonValue::as_boolean() const {
-  if (const bool* b = std::get_if<bool>(&data_)) return *b;
-  return std::nullopt;
-}
-
-std::optional<NumberForm> JsonValue::number_form() const {
-  if (std::holds_alternative<std::uint64_t>(data_)) return NumberForm::kUnsigned;
-  if (std::holds_alternative<std::int64_t>(data_)) return NumberForm::kNegative;
-  if (std::holds_alternative<double>(data_)) return NumberForm::kDouble;
-  return std::nullopt;
-}
-
-std::optional<std::uint64_t> JsonValue::as_unsigned() const {
-  if (const auto* u = std::get_if<std::uint64_t>(&data_)) return *u;
-  return std::nullopt;
-}
-
-std::optional<std::int64_t> JsonValue::as_negative() const {
-  if (const auto* n = std::get_if<std::int64_t>(&data_)) return *n;
-  return std::nullopt;
-}
-
-std::optional<double> JsonValue::as_double() const {
-  if (const auto* d = std::get_if<double>(&data_)) return *d;
-  return std::nullopt;
-}
-
 std::optional<std::int64_t> JsonValue::as_signed_integer() const {
   if (const auto* n = std::get_if<std::int64_t>(&data_)) return *n;
   const auto* u = std::get_if<std::uint64_t>(&data_);
@@ -120,19 +74,6 @@ std::optional<std::int64_t> JsonValue::as_signed_integer() const {
     return static_cast<std::int64_t>(*u);
   }
   return std::nullopt;
-}
-
-const std::string* JsonValue::as_string() const {
-  return std::get_if<std::string>(&data_);
-}
-
-const JsonArray* JsonValue::as_array() const {
-  return std::get_if<JsonArray>(&data_);
-}
-
-const JsonMembers* JsonValue::as_members() const {
-  if (const auto* o = std::get_if<Object>(&data_)) return &o->members;
-  return nullptr;
 }
 
 void JsonValue::push_back(JsonValue element) {

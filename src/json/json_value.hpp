@@ -75,6 +75,59 @@ class JsonValue {
       data_;
 };
 
+// The readers are defined here so that the writer and every caller can inline them.
+inline Kind JsonValue::kind() const {
+  constexpr Kind kKinds[] = {Kind::kNull,   Kind::kBoolean, Kind::kNumber, Kind::kNumber,
+                             Kind::kNumber, Kind::kString,  Kind::kArray,  Kind::kObject};
+  return kKinds[data_.index()];
+}
+
+inline std::optional<bool> JsonValue::as_boolean() const {
+  if (const bool* b = std::get_if<bool>(&data_)) return *b;
+  return std::nullopt;
+}
+
+inline std::optional<NumberForm> JsonValue::number_form() const {
+  switch (data_.index()) {
+    case 2:
+      return NumberForm::kUnsigned;
+    case 3:
+      return NumberForm::kNegative;
+    case 4:
+      return NumberForm::kDouble;
+    default:
+      return std::nullopt;
+  }
+}
+
+inline std::optional<std::uint64_t> JsonValue::as_unsigned() const {
+  if (const auto* u = std::get_if<std::uint64_t>(&data_)) return *u;
+  return std::nullopt;
+}
+
+inline std::optional<std::int64_t> JsonValue::as_negative() const {
+  if (const auto* n = std::get_if<std::int64_t>(&data_)) return *n;
+  return std::nullopt;
+}
+
+inline std::optional<double> JsonValue::as_double() const {
+  if (const auto* d = std::get_if<double>(&data_)) return *d;
+  return std::nullopt;
+}
+
+inline const std::string* JsonValue::as_string() const {
+  return std::get_if<std::string>(&data_);
+}
+
+inline const JsonArray* JsonValue::as_array() const {
+  return std::get_if<JsonArray>(&data_);
+}
+
+inline const JsonMembers* JsonValue::as_members() const {
+  if (const auto* o = std::get_if<Object>(&data_)) return &o->members;
+  return nullptr;
+}
+
 // The member with exactly that name (byte for byte), or nullptr when value is not an object or
 // has no such member.
 const JsonValue* find_member(const JsonValue& value, std::string_view name);
