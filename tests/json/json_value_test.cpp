@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "json/parse_json.hpp"
 #include "json/write_json.hpp"
 
 namespace ktarn::json {
@@ -24,6 +29,55 @@ TEST(JsonObject, BuiltFromMembersLastRepeatWins) {
                                               {"a", JsonValue::unsigned_integer(1)},
                                               {"m", JsonValue::array()}});
   EXPECT_EQ(write_json(object), R"({"a":1,"m":[],"z":"x"})");
+}
+
+// Names are ordered by their first eight bytes at once and by the rest only on a tie; these
+// cases sit on that boundary: shared prefixes, NUL bytes that look like padding, high bytes.
+TEST(JsonObject, OrdersNamesByEveryByte) {
+  const std::vector<std::string> names = {"",          std::string("\0", 1),
+                                          "a",         std::string("a\0", 2),
+                                          "abcdefgh",  std::string("abcdefgh\0", 9),
+                                          "abcdefghi", "abcdefgi",
+                                          "abcdefh",   "b",
+                                          "\x7F",      "\xC3\xA9",
+                                          "\xFF\x01",  "\xFF\x01\x01"};
+  JsonMembers arrival;
+  for (auto it = names.rbegin(); it != names.rend(); ++it) {
+    arrival.emplace_back(*it, JsonValue::string("first"));
+  }
+  for (std::size_t i = 0; i < names.size(); i += 3) {
+    arrival.emplace_back(names[i], JsonValue::unsigned_integer(i));
+  }
+  const JsonValue object = JsonValue::object(std::move(arrival));
+  const JsonMembers& members = *object.as_members();
+  ASSERT_EQ(members.size(), names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(members[i].first, names[i]) << i;
+    const JsonValue expected =
+        i % 3 == 0 ? JsonValue::unsigned_integer(i) : JsonValue::string("first");
+    EXPECT_EQ(members[i].second, expected) << i;
+  }
+}
+
+TEST(JsonObject, ParsedLargeObjectKeepsLastOfEachName) {
+  std::string text = "{";
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 99; i >= 0; --i) {
+      text += "\"member" + std::to_string(i) + "\":" + std::to_string(round * 1000 + i) + ",";
+    }
+  }
+  text.back() = '}';
+  const auto result = parse_json(text);
+  ASSERT_TRUE(result.has_value());
+  const JsonMembers& members = *result->as_members();
+  ASSERT_EQ(members.size(), 100u);
+  EXPECT_EQ(members.front().first, "member0");
+  EXPECT_EQ(members.back().first, "member99");
+  EXPECT_TRUE(std::is_sorted(members.begin(), members.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; }));
+  for (const auto& [name, value] : members) {
+    EXPECT_EQ(value.as_unsigned(), 1000 + std::stoul(name.substr(6))) << name;
+  }
 }
 
 TEST(JsonNumber, SignedViewCoversBothIntegerForms) {
