@@ -1,5 +1,6 @@
 #include "macos/base64.hpp"
 
+#include <algorithm>
 #include <array>
 
 namespace ktarn::macos {
@@ -25,21 +26,29 @@ constexpr std::array<std::int8_t, 256> make_symbol_values() {
 constexpr std::array<std::int8_t, 256> kSymbolValues = make_symbol_values();
 
 std::string encode(ByteView bytes, std::string_view alphabet, bool padded) {
-  std::string text;
-  text.reserve((bytes.size() + 2) / 3 * 4);
+  const std::size_t tail = bytes.size() % 3;
+  std::string text(bytes.size() / 3 * 4 + (tail == 0 ? 0 : padded ? 4 : tail + 1), kPad);
+  char* out = text.data();
+  auto put = [&](std::uint32_t group, int symbols) {
+    for (int shift = 18; symbols-- > 0; shift -= 6) *out++ = alphabet[(group >> shift) & 0x3F];
+  };
   std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const std::uint32_t group = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-    for (int shift = 18; shift >= 0; shift -= 6) text += alphabet[(group >> shift) & 0x3F];
-  }
-  const std::size_t tail = bytes.size() - i;
-  if (tail == 0) return text;
-  const std::uint32_t group = (bytes[i] << 16) | (tail == 2 ? bytes[i + 1] << 8 : 0);
-  text += alphabet[(group >> 18) & 0x3F];
-  text += alphabet[(group >> 12) & 0x3F];
-  if (tail == 2) text += alphabet[(group >> 6) & 0x3F];
-  if (padded) text.append(3 - tail, kPad);
+  for (; i + 3 <= bytes.size(); i += 3) put(bytes[i] << 16 | bytes[i + 1] << 8 | bytes[i + 2], 4);
+  if (tail == 1) put(bytes[i] << 16, 2);
+  if (tail == 2) put(bytes[i] << 16 | bytes[i + 1] << 8, 3);
   return text;
+}
+
+// The 24 bits of one group of four characters, of which the first `symbols` are symbols and the
+// rest padding, which stands for zero bits; nothing when a symbol is not in the alphabet.
+std::optional<std::uint32_t> group_bits(std::string_view group, std::size_t symbols) {
+  std::uint32_t bits = 0;
+  for (std::size_t k = 0; k < 4; ++k) {
+    const std::int8_t value = k < symbols ? kSymbolValues[static_cast<unsigned char>(group[k])] : 0;
+    if (value == kNotASymbol) return std::nullopt;
+    bits = bits << 6 | static_cast<std::uint32_t>(value);
+  }
+  return bits;
 }
 
 // Number of "=" at the end of a text whose length is a positive multiple of 4; a third "=" would
@@ -48,13 +57,6 @@ std::size_t padding_length(std::string_view text) {
   std::size_t pad = 0;
   while (pad < 2 && text[text.size() - 1 - pad] == kPad) ++pad;
   return pad;
-}
-
-// The last symbol of a padded group carries bits beyond the final byte; the encoder writes them
-// as zero, so only zero spare bits give the one text of those bytes.
-bool spare_bits_are_zero(std::uint32_t last_symbol, std::size_t pad) {
-  const std::uint32_t spare_mask = pad == 2 ? 0x0F : pad == 1 ? 0x03 : 0x00;
-  return (last_symbol & spare_mask) == 0;
 }
 
 }  // namespace
@@ -69,27 +71,25 @@ std::string base64url_encode(ByteView bytes) {
 
 std::optional<Bytes> base64_decode_strict(std::string_view text) {
   if (text.size() % 4 != 0) return std::nullopt;
-  Bytes bytes;
-  if (text.empty()) return bytes;
-  const std::size_t pad = padding_length(text);
-  const std::size_t symbols = text.size() - pad;
-  bytes.reserve(symbols * 3 / 4);
-  std::uint32_t accumulator = 0;
-  int bits = 0;
-  std::uint32_t last_symbol = 0;
-  for (std::size_t i = 0; i < symbols; ++i) {
-    const std::int8_t value = kSymbolValues[static_cast<unsigned char>(text[i])];
-    if (value == kNotASymbol) return std::nullopt;
-    last_symbol = static_cast<std::uint32_t>(value);
-    accumulator = (accumulator << 6) | last_symbol;
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      bytes.push_back(static_cast<std::uint8_t>(accumulator >> bits));
-      accumulator &= (1u << bits) - 1;
-    }
+  const std::size_t groups = text.size() / 4;
+  const std::size_t pad = groups == 0 ? 0 : padding_length(text);
+  Bytes bytes(groups * 3);
+  for (std::size_t g = 0; g < groups; ++g) {
+    // Only the last group may end in padding; an "=" anywhere else is refused as a symbol.
+    const std::size_t symbols = g + 1 == groups ? 4 - pad : 4;
+    const std::optional<std::uint32_t> bits = group_bits(text.substr(4 * g, 4), symbols);
+    if (!bits) return std::nullopt;
+    bytes[3 * g] = static_cast<std::uint8_t>(*bits >> 16);
+    bytes[3 * g + 1] = static_cast<std::uint8_t>(*bits >> 8);
+    bytes[3 * g + 2] = static_cast<std::uint8_t>(*bits);
   }
-  if (!spare_bits_are_zero(last_symbol, pad)) return std::nullopt;
+  // The last symbol's bits beyond the final byte land in the bytes the padding stands for. The
+  // encoder writes them as zero, so only zero spare bits give the one text of those bytes.
+  const auto padding_bytes = bytes.end() - static_cast<std::ptrdiff_t>(pad);
+  if (std::any_of(padding_bytes, bytes.end(), [](std::uint8_t b) { return b != 0; })) {
+    return std::nullopt;
+  }
+  bytes.erase(padding_bytes, bytes.end());
   return bytes;
 }
 
