@@ -1,0 +1,121 @@
+// The host's own share of "key" and "sign", with the bridge answering at once from memory: SHA-256
+// and strict Base64 beside OpenSSL's routines on the same bytes, and the two operations end to end
+// on the host side (bridge client, DER validation and JWK; signing context, canonical write,
+// digest and signature decoding). The RSA work itself is the bridge's and is measured by
+// process_bench.
+#include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+#include <openssl/sha.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "json/parse_json.hpp"
+#include "macos/base64.hpp"
+#include "macos/public_key_export.hpp"
+#include "macos/request_signing.hpp"
+#include "macos/sha256.hpp"
+
+namespace {
+
+using ktarn::macos::Bytes;
+
+Bytes pattern(std::size_t size) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 37 + 11);
+  return bytes;
+}
+
+// The 270-byte DER of an RSA-2048 public key with exponent 65537.
+Bytes device_key_der() {
+  Bytes der = {0x30, 0x82, 0x01, 0x0A, 0x02, 0x82, 0x01, 0x01, 0x00};
+  Bytes modulus = pattern(256);
+  modulus[0] |= 0x80;
+  der.insert(der.end(), modulus.begin(), modulus.end());
+  der.insert(der.end(), {0x02, 0x03, 0x01, 0x00, 0x01});
+  return der;
+}
+
+const std::string kKeyReply = R"({"ok":true,"result":{"publicDer":")" +
+                              ktarn::macos::base64_encode(device_key_der()) + "\"}}";
+const std::string kSignReply =
+    R"({"ok":true,"result":{"signature":")" + ktarn::macos::base64_encode(pattern(256)) + "\"}}";
+
+// A bridge that answers every call with a copy of the reply its operation word selects.
+char* answer_from_memory(const char*, const char* operation, const char*) {
+  const std::string& reply = std::strcmp(operation, "key") == 0 ? kKeyReply : kSignReply;
+  char* buffer = static_cast<char*>(std::malloc(reply.size() + 1));
+  std::memcpy(buffer, reply.c_str(), reply.size() + 1);
+  return buffer;
+}
+void release(char* buffer) {
+  std::free(buffer);
+}
+constexpr ktarn::macos::BridgeFunctions kMemoryBridge{&answer_from_memory, &release};
+
+void sha256(benchmark::State& state) {
+  const Bytes message = pattern(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(ktarn::macos::sha256(message));
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void openssl_sha256(benchmark::State& state) {
+  const Bytes message = pattern(static_cast<std::size_t>(state.range(0)));
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  for (auto _ : state) benchmark::DoNotOptimize(SHA256(message.data(), message.size(), digest));
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+// A signature's worth of bytes, as it crosses the bridge boundary.
+void base64_decode_strict(benchmark::State& state) {
+  const std::string text = ktarn::macos::base64_encode(pattern(256));
+  for (auto _ : state) benchmark::DoNotOptimize(ktarn::macos::base64_decode_strict(text));
+}
+
+void openssl_base64_decode(benchmark::State& state) {
+  const std::string text = ktarn::macos::base64_encode(pattern(256));
+  unsigned char bytes[258];
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(EVP_DecodeBlock(
+        bytes, reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size())));
+  }
+}
+
+void base64url_encode(benchmark::State& state) {
+  const Bytes bytes = pattern(256);
+  for (auto _ : state) benchmark::DoNotOptimize(ktarn::macos::base64url_encode(bytes));
+}
+
+void openssl_base64_encode(benchmark::State& state) {
+  const Bytes bytes = pattern(256);
+  unsigned char text[345];
+  for (auto _ : state) benchmark::DoNotOptimize(EVP_EncodeBlock(text, bytes.data(), 256));
+}
+
+void export_public_key(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ktarn::macos::export_public_key("kTARN.Bench", kMemoryBridge));
+  }
+}
+
+void sign_request(benchmark::State& state) {
+  const auto request = ktarn::json::parse_json(
+      R"({"id":"b","type":"sign","payload":{"audience":"ktarn-sealed-browser",)"
+      R"("nonce":"n-0123456789","protocol":1,"purpose":"request"}})");
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ktarn::macos::sign_request("kTARN.Bench", *request, kMemoryBridge));
+  }
+}
+
+}  // namespace
+
+BENCHMARK(sha256)->Arg(64)->Arg(1024)->Arg(32768);
+BENCHMARK(openssl_sha256)->Arg(64)->Arg(1024)->Arg(32768);
+BENCHMARK(base64_decode_strict);
+BENCHMARK(openssl_base64_decode);
+BENCHMARK(base64url_encode);
+BENCHMARK(openssl_base64_encode);
+BENCHMARK(export_public_key);
+BENCHMARK(sign_request);
