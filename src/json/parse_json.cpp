@@ -18,8 +18,6 @@ namespace {
 // One more than the number of arrays and objects that may be open at once.
 constexpr int kDepthLimit = 128;
 
-constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-
 const char* chars(const unsigned char* bytes) {
   return reinterpret_cast<const char*>(bytes);
 }
@@ -39,8 +37,8 @@ bool is_low_surrogate(std::uint32_t unit) {
 }
 
 // A single forward pass over the input. Each parse_* routine starts at the first byte of its
-// construct and, on success, leaves the cursor just past it; on failure it records the category
-// and the failure point and returns false, and nothing is read further.
+// construct and, on success, leaves the cursor just past it. On failure it records the category,
+// leaves the cursor on the failure point and sets failed_; every caller then stops at once.
 template <bool kCheckUtf8>
 class Parser {
  public:
@@ -217,7 +215,7 @@ class Parser {
       text.assign(scratch_);
     }
     // Byte input: the resolved string must be UTF-8, checked once it is complete.
-    if (kCheckUtf8 && (seen & kHighBits) != 0 && !is_valid_utf8(text)) {
+    if (kCheckUtf8 && any_high_bit(seen) && !is_valid_utf8(text)) {
       fail(category::kInvalidUnicode);
       return text;
     }

@@ -10,6 +10,8 @@
 
 namespace ktarn::json {
 
+inline constexpr std::uint64_t kPlainRunHighBits = 0x8080808080808080ULL;
+
 inline bool ends_plain_run(unsigned char c) {
   return c == '"' || c == '\\' || c < 0x20;
 }
@@ -21,7 +23,6 @@ inline bool ends_plain_run(unsigned char c) {
 inline const unsigned char* find_plain_run_end(const unsigned char* p, const unsigned char* end,
                                                std::uint64_t& seen) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
   if constexpr (std::endian::native == std::endian::little) {
     while (end - p >= 8) {
       std::uint64_t word;
@@ -30,7 +31,7 @@ inline const unsigned char* find_plain_run_end(const unsigned char* p, const uns
       const std::uint64_t backslash = word ^ (kOnes * '\\');
       const std::uint64_t hits =
           ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) | (word - kOnes * 0x20);
-      const std::uint64_t flagged = hits & ~word & kHighBits;
+      const std::uint64_t flagged = hits & ~word & kPlainRunHighBits;
       seen |= word;
       if (flagged != 0) return p + std::countr_zero(flagged) / 8;
       p += 8;
@@ -38,6 +39,11 @@ inline const unsigned char* find_plain_run_end(const unsigned char* p, const uns
   }
   while (p != end && !ends_plain_run(*p)) seen |= *p++;
   return p;
+}
+
+// True when a byte ORed into seen by find_plain_run_end had its high bit set.
+inline bool any_high_bit(std::uint64_t seen) {
+  return (seen & kPlainRunHighBits) != 0;
 }
 
 }  // namespace ktarn::json
