@@ -3,7 +3,6 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
-#include <variant>
 
 #include "json/format_double.hpp"
 #include "json/plain_run.hpp"
@@ -43,7 +42,7 @@ void append_string(std::string& out, const std::string& text) {
   out.push_back('"');
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
-  std::uint64_t seen = 0;
+  std::uint64_t seen = 0;  // the high-bit summary matters only to the reader
   for (;;) {
     const unsigned char* run_end = find_plain_run_end(p, end, seen);
     out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(run_end - p));
