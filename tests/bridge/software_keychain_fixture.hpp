@@ -19,6 +19,53 @@
 
 namespace ktarn::platform::software {
 
+// The dictionaries the key store builds for a key name.
+inline Bytes tag(const std::string& name) {
+  return Bytes(name.begin(), name.end());
+}
+
+inline Attributes base_query(const SharedRef& keychain, const std::string& name) {
+  Attributes query;
+  query.set(Attr::kSecClass, Constant::kSecClassKey);
+  query.set(Attr::kSecAttrKeyType, Constant::kSecAttrKeyTypeRSA);
+  query.set(Attr::kSecAttrKeyClass, Constant::kSecAttrKeyClassPrivate);
+  query.set(Attr::kSecAttrApplicationTag, tag(name));
+  query.set(Attr::kSecMatchSearchList, std::vector<SharedRef>{keychain});
+  query.set(Attr::kSecAttrSynchronizable, false);
+  return query;
+}
+
+inline Attributes lookup_query(const SharedRef& keychain, const std::string& name) {
+  Attributes query = base_query(keychain, name);
+  query.set(Attr::kSecReturnRef, true);
+  query.set(Attr::kSecMatchLimit, Constant::kSecMatchLimitOne);
+  return query;
+}
+
+inline std::shared_ptr<Attributes> private_key_attributes(const std::string& name) {
+  auto attributes = std::make_shared<Attributes>();
+  attributes->set(Attr::kSecAttrIsPermanent, true);
+  attributes->set(Attr::kSecAttrApplicationTag, tag(name));
+  attributes->set(Attr::kSecAttrLabel, name);
+  attributes->set(Attr::kSecAttrIsExtractable, false);
+  attributes->set(Attr::kSecAttrIsSensitive, true);
+  attributes->set(Attr::kSecAttrCanSign, true);
+  attributes->set(Attr::kSecAttrSynchronizable, false);
+  return attributes;
+}
+
+inline Attributes creation_parameters(const SharedRef& keychain,
+                                      std::shared_ptr<const Attributes> private_attributes,
+                                      std::int64_t bits = 2048) {
+  Attributes parameters;
+  parameters.set(Attr::kSecAttrKeyType, Constant::kSecAttrKeyTypeRSA);
+  parameters.set(Attr::kSecAttrKeySizeInBits, bits);
+  parameters.set(Attr::kSecAttrIsExtractable, false);
+  parameters.set(Attr::kSecUseKeychain, keychain);
+  parameters.set(Attr::kSecPrivateKeyAttrs, std::move(private_attributes));
+  return parameters;
+}
+
 class SoftwareKeychainTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -34,50 +81,6 @@ class SoftwareKeychainTest : public ::testing::Test {
     Ref keychain;
     EXPECT_EQ(keychain_.sec_keychain_open(path_, keychain), 0);
     return SharedRef(std::move(keychain));
-  }
-
-  static Bytes tag(const std::string& name) { return Bytes(name.begin(), name.end()); }
-
-  static Attributes base_query(const SharedRef& keychain, const std::string& name) {
-    Attributes query;
-    query.set(Attr::kSecClass, Constant::kSecClassKey);
-    query.set(Attr::kSecAttrKeyType, Constant::kSecAttrKeyTypeRSA);
-    query.set(Attr::kSecAttrKeyClass, Constant::kSecAttrKeyClassPrivate);
-    query.set(Attr::kSecAttrApplicationTag, tag(name));
-    query.set(Attr::kSecMatchSearchList, std::vector<SharedRef>{keychain});
-    query.set(Attr::kSecAttrSynchronizable, false);
-    return query;
-  }
-
-  static Attributes lookup_query(const SharedRef& keychain, const std::string& name) {
-    Attributes query = base_query(keychain, name);
-    query.set(Attr::kSecReturnRef, true);
-    query.set(Attr::kSecMatchLimit, Constant::kSecMatchLimitOne);
-    return query;
-  }
-
-  static std::shared_ptr<Attributes> private_key_attributes(const std::string& name) {
-    auto attributes = std::make_shared<Attributes>();
-    attributes->set(Attr::kSecAttrIsPermanent, true);
-    attributes->set(Attr::kSecAttrApplicationTag, tag(name));
-    attributes->set(Attr::kSecAttrLabel, name);
-    attributes->set(Attr::kSecAttrIsExtractable, false);
-    attributes->set(Attr::kSecAttrIsSensitive, true);
-    attributes->set(Attr::kSecAttrCanSign, true);
-    attributes->set(Attr::kSecAttrSynchronizable, false);
-    return attributes;
-  }
-
-  static Attributes creation_parameters(const SharedRef& keychain,
-                                        std::shared_ptr<const Attributes> private_attributes,
-                                        std::int64_t bits = 2048) {
-    Attributes parameters;
-    parameters.set(Attr::kSecAttrKeyType, Constant::kSecAttrKeyTypeRSA);
-    parameters.set(Attr::kSecAttrKeySizeInBits, bits);
-    parameters.set(Attr::kSecAttrIsExtractable, false);
-    parameters.set(Attr::kSecUseKeychain, keychain);
-    parameters.set(Attr::kSecPrivateKeyAttrs, std::move(private_attributes));
-    return parameters;
   }
 
   // The public DER of the key the lookup finds, or empty when none is found.

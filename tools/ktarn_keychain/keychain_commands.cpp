@@ -1,0 +1,147 @@
+#include "keychain_commands.hpp"
+
+#include <fstream>
+#include <sstream>
+
+#include "bridge/platform/software/key_creation.hpp"
+#include "bridge/platform/software/keychain_database.hpp"
+#include "bridge/platform/software/keychain_status.hpp"
+#include "bridge/platform/software/software_keychain.hpp"
+
+namespace ktarn::tools {
+
+namespace {
+
+using platform::errSecSuccess;
+using platform::OSStatus;
+using namespace platform::software;
+
+constexpr std::streamsize kMaximumPemSize = 1 << 20;
+
+CommandResult failure(const std::string& what, OSStatus status) {
+  return {false, what + " (OSStatus " + std::to_string(status) + ")"};
+}
+
+// The existing keychain at path; commands other than create never make one.
+StatusOr<std::unique_ptr<KeychainDatabase>> open_existing(const std::string& path) {
+  if (!SoftwareKeychain().file_exists_at_path(path)) return Unexpected(errSecNoSuchKeychain);
+  return KeychainDatabase::open(path);
+}
+
+CommandResult open_failure(const std::string& path, OSStatus status) {
+  if (status == errSecNoSuchKeychain) return failure("no keychain at " + path, status);
+  return failure("cannot open the keychain at " + path, status);
+}
+
+// Tags and labels are printed as they are, except bytes that would break the line's
+// space-separated fields (controls, space, DEL) and "%", which are written as %XX.
+std::string printable(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (char c : bytes) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7f || byte == '%') {
+      text += {'%', kHex[byte >> 4], kHex[byte & 0xf]};
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
+std::string item_line(const KeyItem& item) {
+  std::string tag(item.application_tag.begin(), item.application_tag.end());
+  return "tag=" + printable(tag) + " label=" + printable(item.label) +
+         " bits=" + std::to_string(item.size_in_bits) +
+         " extractable=" + (item.extractable ? "1" : "0") +
+         " synchronizable=" + (item.synchronizable ? "1" : "0") + "\n";
+}
+
+std::optional<std::string> read_small_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::string content(static_cast<std::size_t>(kMaximumPemSize) + 1, '\0');
+  file.read(content.data(), kMaximumPemSize + 1);
+  if (file.bad() || file.gcount() > kMaximumPemSize) return std::nullopt;
+  content.resize(static_cast<std::size_t>(file.gcount()));
+  return content;
+}
+
+}  // namespace
+
+std::string login_keychain_path() {
+  SoftwareKeychain keychain;
+  std::string folder = keychain.ns_home_directory() + "/Library/Keychains/";
+  std::string current = folder + "login.keychain-db";
+  return keychain.file_exists_at_path(current) ? current : folder + "login.keychain";
+}
+
+CommandResult show_status(const std::string& path) {
+  if (!SoftwareKeychain().file_exists_at_path(path)) return {true, "missing\n"};
+  auto database = open_existing(path);
+  if (!database) return open_failure(path, database.error());
+  auto transaction = (*database)->begin_read();
+  if (!transaction) return failure("cannot read the keychain", transaction.error());
+  auto locked = (*database)->is_locked();
+  if (!locked) return failure("cannot read the keychain's lock state", locked.error());
+  return {true, *locked ? "locked\n" : "unlocked\n"};
+}
+
+CommandResult create_keychain(const std::string& path) {
+  if (SoftwareKeychain().file_exists_at_path(path)) {
+    return failure("a keychain already exists at " + path, errSecDuplicateKeychain);
+  }
+  auto database = KeychainDatabase::open(path);
+  if (!database) return failure("cannot create the keychain at " + path, database.error());
+  return {};
+}
+
+CommandResult set_lock_state(const std::string& path, bool locked) {
+  auto database = open_existing(path);
+  if (!database) return open_failure(path, database.error());
+  auto transaction = (*database)->begin_write();
+  if (!transaction) return failure("cannot change the keychain's lock state", transaction.error());
+  OSStatus status = (*database)->set_locked(locked);
+  if (status == errSecSuccess) status = transaction->commit();
+  if (status != errSecSuccess) return failure("cannot change the keychain's lock state", status);
+  return {};
+}
+
+CommandResult list_key_items(const std::string& path) {
+  auto database = open_existing(path);
+  if (!database) return open_failure(path, database.error());
+  auto transaction = (*database)->begin_read();
+  if (!transaction) return failure("cannot read the keychain", transaction.error());
+  auto locked = (*database)->is_locked();
+  if (!locked) return failure("cannot read the keychain", locked.error());
+  if (*locked) return failure("the keychain is locked", errSecInteractionNotAllowed);
+  auto items = (*database)->items(nullptr);
+  if (!items) return failure("cannot read the keychain's items", items.error());
+  CommandResult result;
+  for (const KeyItem& item : *items) result.text += item_line(item);
+  return result;
+}
+
+CommandResult import_key(const std::string& path, const ImportRequest& request) {
+  auto pem = read_small_file(request.pem_path);
+  if (!pem) return failure("cannot read " + request.pem_path, errSecIO);
+  Pkey key = read_rsa_private_key_pem(*pem);
+  if (!key)
+    return failure(request.pem_path + " holds no unencrypted RSA private key", errSecDecode);
+  auto database = open_existing(path);
+  if (!database) return open_failure(path, database.error());
+  KeyItem item;
+  item.application_tag.assign(request.tag.begin(), request.tag.end());
+  item.label = request.label.value_or(request.tag);
+  item.size_in_bits = key_size_in_bits(*key);
+  item.sensitive = !request.extractable;
+  item.extractable = request.extractable;
+  item.synchronizable = request.synchronizable;
+  item.private_key = encode_private_key(*key);
+  if (OSStatus status = store_item(**database, item); status != errSecSuccess) {
+    return failure("cannot store the key in the keychain", status);
+  }
+  return {};
+}
+
+}  // namespace ktarn::tools

@@ -1,0 +1,80 @@
+// ktarn-keychain: administration of the software login keychain the companion uses.
+//   ktarn-keychain status | create | lock | unlock | list
+//   ktarn-keychain import PEMFILE --tag TAG [--label LABEL] [--extractable] [--synchronizable]
+// Exit status 0 on success; 1 with one line on standard error otherwise.
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "keychain_commands.hpp"
+
+namespace {
+
+using ktarn::tools::CommandResult;
+
+constexpr const char* kUsage =
+    "usage: ktarn-keychain status|create|lock|unlock|list, or ktarn-keychain import PEMFILE "
+    "--tag TAG [--label LABEL] [--extractable] [--synchronizable]";
+
+CommandResult usage() {
+  return {false, kUsage};
+}
+
+// The import arguments in any order; none when they do not make a request.
+std::optional<ktarn::tools::ImportRequest> import_request(const std::vector<std::string>& args) {
+  ktarn::tools::ImportRequest request;
+  bool have_file = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    bool has_value = i + 1 < args.size();
+    if (arg == "--tag" && has_value) {
+      request.tag = args[++i];
+    } else if (arg == "--label" && has_value) {
+      request.label = args[++i];
+    } else if (arg == "--extractable") {
+      request.extractable = true;
+    } else if (arg == "--synchronizable") {
+      request.synchronizable = true;
+    } else if (!arg.starts_with("--") && !have_file) {
+      request.pem_path = arg;
+      have_file = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!have_file || request.tag.empty()) return std::nullopt;
+  return request;
+}
+
+CommandResult run(const std::string& command, const std::vector<std::string>& args) {
+  const std::string path = ktarn::tools::login_keychain_path();
+  if (command == "import") {
+    auto request = import_request(args);
+    return request ? ktarn::tools::import_key(path, *request) : usage();
+  }
+  if (!args.empty()) return usage();
+  if (command == "status") return ktarn::tools::show_status(path);
+  if (command == "create") return ktarn::tools::create_keychain(path);
+  if (command == "lock") return ktarn::tools::set_lock_state(path, true);
+  if (command == "unlock") return ktarn::tools::set_lock_state(path, false);
+  if (command == "list") return ktarn::tools::list_key_items(path);
+  return usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "ktarn-keychain: %s\n", kUsage);
+    return 1;
+  }
+  std::vector<std::string> args(argv + 2, argv + argc);
+  CommandResult result = run(argv[1], args);
+  if (!result.ok) {
+    std::fprintf(stderr, "ktarn-keychain: %s\n", result.text.c_str());
+    return 1;
+  }
+  std::fputs(result.text.c_str(), stdout);
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
