@@ -2,6 +2,13 @@
 
 namespace ktarn::platform {
 
+Dictionary::Dictionary() = default;
+Dictionary::Dictionary(const Dictionary&) = default;
+Dictionary::Dictionary(Dictionary&&) noexcept = default;
+Dictionary& Dictionary::operator=(const Dictionary&) = default;
+Dictionary& Dictionary::operator=(Dictionary&&) noexcept = default;
+Dictionary::~Dictionary() = default;
+
 void Dictionary::set(std::string name, Value value) {
   for (auto& member : members) {
     if (member.first == name) {

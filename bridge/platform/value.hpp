@@ -15,6 +15,15 @@ struct Value;
 using Array = std::vector<Value>;
 
 struct Dictionary {
+  // Defined where Value is complete: clang checks the variant's alternatives while Value is still
+  // being defined, and the member list cannot be destroyed or copied before then.
+  Dictionary();
+  Dictionary(const Dictionary&);
+  Dictionary(Dictionary&&) noexcept;
+  Dictionary& operator=(const Dictionary&);
+  Dictionary& operator=(Dictionary&&) noexcept;
+  ~Dictionary();
+
   std::vector<std::pair<std::string, Value>> members;  // names unique
   void set(std::string name, Value value);
   const Value* find(const std::string& name) const;
