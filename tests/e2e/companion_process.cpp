@@ -224,6 +224,10 @@ std::optional<std::string> CompanionProcess::read_line() {
   return line;
 }
 
+void CompanionProcess::close_output() {
+  close_fd(stdout_fd_);
+}
+
 std::optional<std::string> CompanionProcess::round_trip(std::string_view request_line) {
   if (!write(std::string(request_line) + "\n")) return std::nullopt;
   return read_line();

@@ -68,6 +68,10 @@ class CompanionProcess {
   std::optional<std::string> read_line();
   // Writes request_line plus LF and reads the one response line.
   std::optional<std::string> round_trip(std::string_view request_line);
+  // The child's process id, for signals and /proc; -1 once finished.
+  pid_t pid() const { return pid_; }
+  // Closes the test's read end of standard output, as a browser that stops listening does.
+  void close_output();
   // Writes the remaining input, closes standard input, collects all remaining output and waits
   // for the child to end.
   ProcessResult finish(std::string_view remaining_input = {});

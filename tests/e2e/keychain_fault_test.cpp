@@ -1,0 +1,444 @@
+// The login keychain under faults, through the real companion: companions killed at any moment,
+// many companions racing on first use, keychain files that are not what they should be, a full
+// disk and a read-only keychain folder. Whatever happens, the device key that exists is never
+// lost or replaced, and the keychain stays usable by the next companion.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "e2e/keychain_session.hpp"
+#include "json/parse_json.hpp"
+
+namespace ktarn::e2e {
+namespace {
+
+constexpr std::string_view kKeyName = "kTARN.e2e.faults";
+constexpr std::string_view kCreationFailure =
+    "Keychain key creation failed; check that the login Keychain is unlocked and access is "
+    "permitted";
+
+std::string keychain_folder(const TemporaryHome& home) {
+  return home.path() + "/Library/Keychains";
+}
+
+// Creates the device key; its identifier, or empty when that failed.
+std::string create_key(const TemporaryHome& home) {
+  return current_key_id(home, kKeyName);
+}
+
+// Checked only where the administration tool is built.
+void expect_stored_items(const TemporaryHome& home, std::size_t count) {
+  const auto items = listed_items(home);
+  if (items) {
+    EXPECT_EQ(items->size(), count);
+  }
+}
+
+// The seed of a randomised test: KTARN_E2E_SEED to repeat a failing run, a fresh one otherwise.
+unsigned test_seed() {
+  const char* given = std::getenv("KTARN_E2E_SEED");
+  return given != nullptr ? static_cast<unsigned>(std::strtoul(given, nullptr, 10))
+                          : std::random_device{}();
+}
+
+// What one killed companion was asked to do, and how long it was given before SIGKILL: long
+// enough to reach any point of its work, which for a new key includes generating it.
+struct KilledRound {
+  const char* what;
+  std::vector<std::string> lines;
+  int longest_delay_ms;
+  bool deletes;         // the key may rightly be a new one afterwards
+  bool fresh_keychain;  // the keychain folder is removed first, so the file is made anew
+};
+
+std::vector<KilledRound> killed_rounds() {
+  std::vector<std::string> signs;
+  for (int i = 0; i < 12; ++i) signs.push_back(sign_request("s" + std::to_string(i)));
+  return {
+      {"looking up", {key_request("k1"), key_request("k2")}, 150, false, false},
+      {"signing", signs, 150, false, false},
+      {"deleting", {delete_request("d"), health_request_line("h")}, 150, true, false},
+      {"creating after deletion", {delete_request("d"), key_request("k")}, 900, true, false},
+      {"signing after deletion", {delete_request("d"), sign_request("s")}, 900, true, false},
+      {"creating the keychain", {sign_request("s"), key_request("k")}, 900, true, true},
+  };
+}
+
+std::string request_id(std::string_view line) {
+  const json::ParseResult request = json::parse_json(line);
+  const json::JsonValue* id = request ? json::find_member(*request, "id") : nullptr;
+  return id != nullptr && id->as_string() != nullptr ? *id->as_string() : std::string();
+}
+
+// The answers a killed companion gave before it died must still be normal ones, in order.
+void expect_answers_before_death(const ProcessResult& result, const KilledRound& round) {
+  std::istringstream out(result.out);
+  std::size_t index = 0;
+  for (std::string line; std::getline(out, line); ++index) {
+    ASSERT_LT(index, round.lines.size()) << line;
+    const auto answer = read_answer(line);
+    ASSERT_TRUE(answer.has_value()) << line;
+    EXPECT_TRUE(answer->ok) << line;
+    EXPECT_EQ(answer->id, request_id(round.lines[index])) << line;
+  }
+}
+
+TEST(KeychainFaults, CompanionsKilledAtRandomMomentsNeverLoseOrReplaceTheKey) {
+  const unsigned seed = test_seed();
+  SCOPED_TRACE("KTARN_E2E_SEED=" + std::to_string(seed));
+  std::mt19937 random(seed);
+  const TemporaryHome home;
+  const std::vector<KilledRound> rounds = killed_rounds();
+  std::string known_key;  // empty while no key is known to exist
+  for (int number = 0; number < 24; ++number) {
+    const KilledRound& round = rounds[random() % rounds.size()];
+    const int delay_ms = static_cast<int>(random() % (round.longest_delay_ms + 1));
+    SCOPED_TRACE("round " + std::to_string(number) + " (" + round.what + "), killed after " +
+                 std::to_string(delay_ms) + " ms");
+    if (round.fresh_keychain) std::filesystem::remove_all(home.path() + "/Library");
+    CompanionProcess companion(keychain_options(home, kKeyName));
+    std::string input;
+    for (const std::string& line : round.lines) input += line + "\n";
+    companion.write(input);  // standard input stays open: the companion waits, never ends
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    ::kill(companion.pid(), SIGKILL);
+    const ProcessResult killed = companion.finish();
+    expect_answers_before_death(killed, round);
+
+    const auto check = run_session(keychain_options(home, kKeyName),
+                                   {key_request("check"), sign_request("check")});
+    ASSERT_EQ(check.size(), 2u);
+    ASSERT_TRUE(check[0].ok) << check[0].error;
+    EXPECT_TRUE(check[1].ok && check[1].signed_payload) << check[1].error;
+    if (!known_key.empty() && !round.deletes) {
+      EXPECT_EQ(check[0].key_id, known_key);
+    }
+    known_key = check[0].key_id;
+    expect_stored_items(home, 1);
+  }
+}
+
+TEST(KeychainFaults, SixteenCompanionsRacingOnFirstUseAgreeOnOneKey) {
+  const TemporaryHome home;
+  std::vector<std::unique_ptr<CompanionProcess>> companions;
+  for (int i = 0; i < 16; ++i) {
+    companions.push_back(std::make_unique<CompanionProcess>(keychain_options(home, kKeyName)));
+  }
+  // Every companion gets its request before any answer is read, so all of them look for the
+  // key while none has been stored yet.
+  for (auto& companion : companions) ASSERT_TRUE(companion->write(key_request("race") + "\n"));
+  std::vector<std::string> key_ids;
+  for (auto& companion : companions) {
+    const auto line = companion->read_line();
+    ASSERT_TRUE(line.has_value());
+    const auto answer = read_answer(*line);
+    ASSERT_TRUE(answer.has_value() && answer->ok) << *line;
+    key_ids.push_back(answer->key_id);
+  }
+  for (const std::string& key_id : key_ids) EXPECT_EQ(key_id, key_ids.front());
+  EXPECT_EQ(current_key_id(home, kKeyName), key_ids.front());
+  // Removal takes every key the race stored, so nothing of it outlives the device key.
+  const auto deletion = run_session(keychain_options(home, kKeyName), {delete_request("d")});
+  ASSERT_EQ(deletion.size(), 1u);
+  EXPECT_EQ(deletion[0].deleted, 1);
+  expect_stored_items(home, 0);
+}
+
+// A keychain entry put in place of a good keychain file.
+struct HostileEntry {
+  const char* reason;
+  // Replaces (or shadows) the keychain file at path; the file it may point to is elsewhere.
+  std::function<void(const std::string& path, const std::string& elsewhere)> plant;
+  // Which file must stay byte for byte as it was planted.
+  bool check_elsewhere;
+  bool needs_root;
+};
+
+void write_file(const std::string& path, std::string_view bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string random_bytes(std::size_t count) {
+  std::mt19937 random(count);
+  std::string bytes(count, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  return bytes;
+}
+
+std::vector<HostileEntry> hostile_entries() {
+  namespace fs = std::filesystem;
+  return {
+      {"symbolic link to a good keychain",
+       [](const std::string& path, const std::string& elsewhere) {
+         fs::rename(path, elsewhere);
+         fs::create_symlink(elsewhere, path);
+       },
+       true, false},
+      {"dangling link at the preferred path",
+       [](const std::string& path, const std::string&) {
+         fs::create_symlink("/nonexistent/keychain",
+                            fs::path(path).parent_path() / "login.keychain-db");
+       },
+       false, false},
+      {"file of another user",
+       [](const std::string& path, const std::string&) {
+         if (::chown(path.c_str(), 4242, 4242) != 0) throw std::runtime_error("chown");
+       },
+       false, true},
+      {"file others may write",
+       [](const std::string& path, const std::string&) {
+         fs::permissions(path,
+                         fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_write);
+       },
+       false, false},
+      {"garbage bytes",
+       [](const std::string& path, const std::string&) { write_file(path, random_bytes(4096)); },
+       false, false},
+      {"database header over garbage",
+       [](const std::string& path, const std::string&) {
+         write_file(path, std::string("SQLite format 3", 16) + random_bytes(4080));
+       },
+       false, false},
+      {"keychain cut short",
+       [](const std::string& path, const std::string&) { fs::resize_file(path, 4096); }, false,
+       false},
+  };
+}
+
+TEST(KeychainFaults, HostileKeychainFilesAreRefusedWithAStatusAndLeftAlone) {
+  for (const HostileEntry& entry : hostile_entries()) {
+    SCOPED_TRACE(entry.reason);
+    if (entry.needs_root && ::geteuid() != 0) continue;  // no other owner to give the file to
+    const TemporaryHome home;
+    ASSERT_FALSE(create_key(home).empty());
+    const std::string path = keychain_file(home);
+    const std::string elsewhere = home.path() + "/elsewhere.keychain";
+    entry.plant(path, elsewhere);
+    const std::string watched = entry.check_elsewhere ? elsewhere : path;
+    const std::string before = file_bytes(watched);
+
+    const auto answers = run_session(keychain_options(home, kKeyName),
+                                     {key_request("k"), sign_request("s"), delete_request("d")});
+    ASSERT_EQ(answers.size(), 3u);
+    for (const Answer& answer : answers) {
+      EXPECT_FALSE(answer.ok) << answer.id;
+      EXPECT_TRUE(is_status_failure(answer.error)) << answer.id << ": " << answer.error;
+    }
+    EXPECT_EQ(file_bytes(watched), before);
+  }
+}
+
+// A fault of the file system under the keychain folder, switched on around one companion run.
+// apply returns why the fault cannot be made here, or nothing once it is in place.
+struct DiskFault {
+  const char* reason;
+  std::function<std::optional<std::string>(const std::string& folder)> prepare;  // before the key
+  std::function<std::optional<std::string>(const std::string& folder)> apply;
+  std::function<void(const std::string& folder)> remove;
+  std::function<void(const std::string& folder)> dispose;  // after the last check
+};
+
+std::optional<std::string> no_preparation(const std::string&) {
+  return std::nullopt;
+}
+
+void nothing_to_dispose(const std::string&) {}
+
+std::optional<std::string> errno_reason(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
+
+// The child inherits both the limit and the ignored signal, so its writes fail with EFBIG.
+DiskFault file_size_limit() {
+  auto saved = std::make_shared<rlimit>();
+  return {"file size limit of zero", no_preparation,
+          [saved](const std::string&) -> std::optional<std::string> {
+            if (::getrlimit(RLIMIT_FSIZE, saved.get()) != 0) return errno_reason("getrlimit");
+            const rlimit none{0, saved->rlim_max};
+            std::signal(SIGXFSZ, SIG_IGN);
+            if (::setrlimit(RLIMIT_FSIZE, &none) != 0) return errno_reason("setrlimit");
+            return std::nullopt;
+          },
+          [saved](const std::string&) {
+            ::setrlimit(RLIMIT_FSIZE, saved.get());
+            std::signal(SIGXFSZ, SIG_DFL);
+          },
+          nothing_to_dispose};
+}
+
+// A small file system of its own for the folder, then filled to the last block.
+DiskFault full_file_system() {
+  return {"full file system",
+          [](const std::string& folder) -> std::optional<std::string> {
+            std::filesystem::create_directories(folder);
+            if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=256k,mode=0700") != 0) {
+              return errno_reason("mounting a tmpfs");
+            }
+            return std::nullopt;
+          },
+          [](const std::string& folder) -> std::optional<std::string> {
+            std::ofstream filler(folder + "/filler", std::ios::binary);
+            const std::string block(4096, 'f');
+            while (filler.write(block.data(), block.size())) {
+            }
+            return std::nullopt;
+          },
+          [](const std::string& folder) { std::filesystem::remove(folder + "/filler"); },
+          [](const std::string& folder) { ::umount(folder.c_str()); }};
+}
+
+bool set_immutable(const std::string& path, bool immutable) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+  done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return done;
+}
+
+// As root, file modes stop nothing; an immutable folder and file do.
+DiskFault immutable_folder() {
+  auto entries = [](const std::string& folder) {
+    std::vector<std::string> paths{folder};
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      paths.push_back(entry.path());
+    }
+    return paths;
+  };
+  return {"immutable keychain folder", no_preparation,
+          [entries](const std::string& folder) -> std::optional<std::string> {
+            for (const std::string& path : entries(folder)) {
+              if (!set_immutable(path, true)) return errno_reason("setting the immutable flag");
+            }
+            return std::nullopt;
+          },
+          [entries](const std::string& folder) {
+            for (const std::string& path : entries(folder)) set_immutable(path, false);
+          },
+          nothing_to_dispose};
+}
+
+DiskFault read_only_mount() {
+  return {"read-only bind mount", no_preparation,
+          [](const std::string& folder) -> std::optional<std::string> {
+            if (::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+              return errno_reason("bind mount");
+            }
+            if (::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                        nullptr) != 0) {
+              ::umount(folder.c_str());
+              return errno_reason("read-only remount");
+            }
+            return std::nullopt;
+          },
+          [](const std::string& folder) { ::umount(folder.c_str()); }, nothing_to_dispose};
+}
+
+// Undoes a fault's preparation however the test case ends.
+class Disposal {
+ public:
+  Disposal(const DiskFault& fault, std::string folder)
+      : fault_(fault), folder_(std::move(folder)) {}
+  Disposal(const Disposal&) = delete;
+  Disposal& operator=(const Disposal&) = delete;
+  ~Disposal() { fault_.dispose(folder_); }
+
+ private:
+  const DiskFault& fault_;
+  std::string folder_;
+};
+
+std::vector<DiskFault> disk_faults() {
+  return {file_size_limit(), full_file_system(), immutable_folder(), read_only_mount()};
+}
+
+// Runs one companion session while the fault is in place.
+std::optional<std::vector<Answer>> under_fault(const DiskFault& fault, const std::string& folder,
+                                               const ProcessOptions& options,
+                                               const std::vector<std::string>& lines) {
+  if (auto skipped = fault.apply(folder)) {
+    std::cout << "[  SKIPPED ] " << fault.reason << ": " << *skipped << "\n";
+    return std::nullopt;
+  }
+  auto answers = run_session(options, lines);
+  fault.remove(folder);
+  return answers;
+}
+
+TEST(KeychainFaults, FullOrReadOnlyDisksFailWithAStatusAndKeepTheKey) {
+  for (const DiskFault& fault : disk_faults()) {
+    SCOPED_TRACE(fault.reason);
+    const TemporaryHome home;
+    const std::string folder = keychain_folder(home);
+    if (auto skipped = fault.prepare(folder)) {
+      std::cout << "[  SKIPPED ] " << fault.reason << ": " << *skipped << "\n";
+      continue;
+    }
+    const Disposal disposal(fault, folder);
+    const std::string key_id = create_key(home);
+    ASSERT_FALSE(key_id.empty());
+    const auto answers =
+        under_fault(fault, folder, keychain_options(home, kKeyName),
+                    {key_request("k"), sign_request("s"), delete_request("d"), key_request("k2")});
+    if (answers) {
+      ASSERT_EQ(answers->size(), 4u);
+      EXPECT_EQ((*answers)[0].key_id, key_id) << "reading needs no room";
+      EXPECT_TRUE((*answers)[1].signed_payload) << (*answers)[1].error;
+      EXPECT_TRUE(is_status_failure((*answers)[2].error)) << (*answers)[2].error;
+      EXPECT_EQ((*answers)[3].key_id, key_id);
+      // A second key name needs a new key, which cannot be stored.
+      const auto other =
+          under_fault(fault, folder, keychain_options(home, "kTARN.e2e.other"), {key_request("o")});
+      ASSERT_TRUE(other.has_value() && other->size() == 1u);
+      EXPECT_EQ((*other)[0].error, kCreationFailure);
+      EXPECT_EQ(current_key_id(home, kKeyName), key_id);
+      expect_stored_items(home, 1);
+    }
+  }
+}
+
+TEST(KeychainFaults, AKeychainThatCannotBeCreatedFailsWithAStatusAndWorksLater) {
+  for (const DiskFault& fault : disk_faults()) {
+    SCOPED_TRACE(fault.reason);
+    const TemporaryHome home;
+    const std::string folder = keychain_folder(home);
+    std::filesystem::create_directories(folder);
+    if (auto skipped = fault.prepare(folder)) {
+      std::cout << "[  SKIPPED ] " << fault.reason << ": " << *skipped << "\n";
+      continue;
+    }
+    const Disposal disposal(fault, folder);
+    const auto answers = under_fault(fault, folder, keychain_options(home, kKeyName),
+                                     {key_request("k"), delete_request("d")});
+    if (answers) {
+      ASSERT_EQ(answers->size(), 2u);
+      for (const Answer& answer : *answers) {
+        EXPECT_TRUE(is_status_failure(answer.error)) << answer.error;
+      }
+      EXPECT_FALSE(create_key(home).empty()) << "a keychain left half made must still be usable";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ktarn::e2e

@@ -1,0 +1,135 @@
+#include "e2e/keychain_session.hpp"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "json/parse_json.hpp"
+
+namespace ktarn::e2e {
+namespace {
+
+std::string request(std::string_view id, std::string_view type, std::string_view rest = {}) {
+  return R"({"id":")" + std::string(id) + R"(","type":")" + std::string(type) + "\"" +
+         std::string(rest) + "}";
+}
+
+std::string string_member(const json::JsonValue& object, std::string_view name) {
+  const json::JsonValue* member = json::find_member(object, name);
+  const std::string* text = member != nullptr ? member->as_string() : nullptr;
+  return text != nullptr ? *text : std::string();
+}
+
+void read_result(const json::JsonValue& result, Answer& answer) {
+  answer.key_id = string_member(result, "keyId");
+  answer.signed_payload =
+      !string_member(result, "payload").empty() && !string_member(result, "signature").empty();
+  if (const json::JsonValue* deleted = json::find_member(result, "deleted")) {
+    if (auto count = deleted->as_signed_integer()) answer.deleted = *count;
+  }
+}
+
+}  // namespace
+
+std::string key_request(std::string_view id) {
+  return request(id, "key");
+}
+
+std::string sign_request(std::string_view id) {
+  return request(id, "sign",
+                 R"(,"payload":{"audience":"ktarn-sealed-browser","nonce":")" + std::string(id) +
+                     R"(","protocol":1,"purpose":"challenge"})");
+}
+
+std::string delete_request(std::string_view id) {
+  return request(id, "delete-key");
+}
+
+std::string health_request_line(std::string_view id) {
+  return request(id, "health");
+}
+
+std::optional<Answer> read_answer(std::string_view line) {
+  const json::ParseResult response = json::parse_json(line);
+  if (!response.has_value()) return std::nullopt;
+  const json::JsonValue* ok = json::find_member(*response, "ok");
+  if (ok == nullptr || !ok->as_boolean().has_value()) return std::nullopt;
+  Answer answer;
+  answer.id = string_member(*response, "id");
+  answer.ok = *ok->as_boolean();
+  answer.error = string_member(*response, "error");
+  if (const json::JsonValue* result = json::find_member(*response, "result")) {
+    read_result(*result, answer);
+  }
+  return answer;
+}
+
+bool is_status_failure(std::string_view error) {
+  static const std::regex kFormat(
+      R"(^[A-Z][A-Za-z ]+ failed \(macOS OSStatus -?[1-9][0-9]*\)\. Check login Keychain )"
+      R"(access; the existing key was not replaced\.$)");
+  return std::regex_match(error.begin(), error.end(), kFormat);
+}
+
+ProcessOptions keychain_options(const TemporaryHome& home, std::string_view key_name) {
+  ProcessOptions options;
+  options.arguments = {"--key-name", std::string(key_name)};
+  options.environment = {home.environment(), {"DISPLAY", std::nullopt}};
+  return options;
+}
+
+std::vector<Answer> run_session(const ProcessOptions& options,
+                                const std::vector<std::string>& lines) {
+  std::string input;
+  for (const std::string& line : lines) input += line + "\n";
+  const ProcessResult result = run_companion(options, input);
+  std::vector<Answer> answers;
+  std::istringstream out(result.out);
+  for (std::string line; std::getline(out, line);) {
+    auto answer = read_answer(line);
+    if (!answer) break;
+    answers.push_back(std::move(*answer));
+  }
+  return answers;
+}
+
+std::string current_key_id(const TemporaryHome& home, std::string_view key_name) {
+  const auto answers = run_session(keychain_options(home, key_name), {key_request("current")});
+  return answers.size() == 1 && answers[0].ok ? answers[0].key_id : std::string();
+}
+
+std::optional<std::vector<std::string>> listed_items(const TemporaryHome& home) {
+  const std::string tool = KTARN_BINARY_DIR "/ktarn-keychain";
+  if (::access(tool.c_str(), X_OK) != 0) return std::nullopt;
+  const std::string command = "HOME='" + home.path() + "' '" + tool + "' list 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return std::nullopt;
+  std::string out;
+  char chunk[4096];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
+  const int status = ::pclose(pipe);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  std::vector<std::string> items;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) items.push_back(line);
+  return items;
+}
+
+std::string keychain_file(const TemporaryHome& home) {
+  const std::string folder = home.path() + "/Library/Keychains/";
+  return ::access((folder + "login.keychain-db").c_str(), F_OK) == 0 ? folder + "login.keychain-db"
+                                                                     : folder + "login.keychain";
+}
+
+std::string file_bytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+}  // namespace ktarn::e2e
