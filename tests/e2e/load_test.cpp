@@ -201,21 +201,5 @@ TEST(Load, OutputAbandonedMidStreamEndsWithStatusZeroAndKeepsTheKey) {
   EXPECT_EQ(current_key_id(home, kKeyName), key_id);
 }
 
-TEST(Load, ARequestReadAfterTheBrowserStoppedListeningIsStillCarriedOut) {
-  const TemporaryHome home;
-  const std::string key_id = current_key_id(home, kKeyName);
-  ASSERT_FALSE(key_id.empty());
-  CompanionProcess companion(keychain_options(home, kKeyName));
-  ASSERT_TRUE(companion.round_trip(health_request_line("h")).has_value());
-  companion.close_output();
-  companion.write(delete_request("d") + "\n");
-  const ProcessResult result = companion.finish();
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.signal, 0);
-  const std::string next_key_id = current_key_id(home, kKeyName);
-  EXPECT_FALSE(next_key_id.empty());
-  EXPECT_NE(next_key_id, key_id) << "the deletion was not carried out";
-}
-
 }  // namespace
 }  // namespace ktarn::e2e
