@@ -1,0 +1,227 @@
+// ktarn-keychain from the outside: its commands, their output and failures, and the companion
+// honouring what the tool put into the keychain.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#include "e2e/companion_process.hpp"
+
+extern char** environ;
+
+namespace ktarn::e2e {
+namespace {
+
+struct ToolResult {
+  int exit_status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+// Runs ktarn-keychain with HOME set to home, standard input closed off, output collected.
+ToolResult run_tool(const TemporaryHome& home, std::vector<std::string> arguments) {
+  const std::string tool = KTARN_BINARY_DIR "/ktarn-keychain";
+  const std::string out_path = home.path() + "/.tool-out";
+  const std::string err_path = home.path() + "/.tool-err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  arguments.insert(arguments.begin(), tool);
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  std::string home_variable = "HOME=" + home.path();
+  std::vector<char*> envp{home_variable.data(), nullptr};
+  pid_t pid = -1;
+  ToolResult result;
+  if (posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  result.out = read_file(out_path);
+  result.err = read_file(err_path);
+  return result;
+}
+
+// A fresh RSA key as PEM: PKCS #8 by default, the traditional PKCS #1 form on request.
+std::string rsa_pem(int bits, bool pkcs1) {
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_RSA_gen(bits), EVP_PKEY_free);
+  std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), BIO_free);
+  if (pkcs1) {
+    PEM_write_bio_PrivateKey_traditional(out.get(), key.get(), nullptr, nullptr, 0, nullptr,
+                                         nullptr);
+  } else {
+    PEM_write_bio_PrivateKey(out.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+  }
+  char* data = nullptr;
+  long size = BIO_get_mem_data(out.get(), &data);
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+class KeychainToolTest : public ::testing::Test {
+ protected:
+  std::string write_pem(const std::string& name, const std::string& pem) {
+    std::string path = home_.path() + "/" + name;
+    std::ofstream(path, std::ios::binary) << pem;
+    return path;
+  }
+
+  // A successful run's standard output.
+  std::string ok(std::vector<std::string> arguments) {
+    ToolResult result = run_tool(home_, arguments);
+    EXPECT_EQ(result.exit_status, 0) << arguments.front() << ": " << result.err;
+    EXPECT_EQ(result.err, "");
+    return result.out;
+  }
+
+  // A failed run's one line on standard error.
+  std::string fails(std::vector<std::string> arguments) {
+    ToolResult result = run_tool(home_, arguments);
+    EXPECT_EQ(result.exit_status, 1) << arguments.front();
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    return result.err;
+  }
+
+  std::string keychain_path() const { return home_.path() + "/Library/Keychains/login.keychain"; }
+
+  ProcessResult companion_key_request() {
+    ProcessOptions options;
+    options.environment = {home_.environment(), {"DISPLAY", std::nullopt}};
+    return run_companion(options, "{\"id\":\"k\",\"type\":\"key\"}\n");
+  }
+
+  TemporaryHome home_;
+};
+
+TEST_F(KeychainToolTest, KeychainLifecycle) {
+  EXPECT_EQ(ok({"status"}), "missing\n");
+  EXPECT_NE(fails({"lock"}).find("-25294"), std::string::npos);
+  EXPECT_EQ(ok({"create"}), "");
+  struct stat info {};
+  ASSERT_EQ(::stat(keychain_path().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_NE(fails({"create"}).find("-25296"), std::string::npos);
+  EXPECT_EQ(ok({"status"}), "unlocked\n");
+  EXPECT_EQ(ok({"list"}), "");
+  EXPECT_EQ(ok({"lock"}), "");
+  EXPECT_EQ(ok({"status"}), "locked\n");
+  EXPECT_NE(fails({"list"}).find("-25308"), std::string::npos);
+  EXPECT_EQ(ok({"unlock"}), "");
+  EXPECT_EQ(ok({"status"}), "unlocked\n");
+}
+
+TEST_F(KeychainToolTest, ImportedKeysAreListedOldestFirstWithTheirAttributes) {
+  ok({"create"});
+  ok({"import", write_pem("small.pem", rsa_pem(1024, true)), "--tag", "kTARN.small"});
+  ok({"import", write_pem("big.pem", rsa_pem(2048, false)), "--tag", "kTARN.big", "--label",
+      "spare key", "--extractable", "--synchronizable"});
+  EXPECT_EQ(ok({"list"}),
+            "tag=kTARN.small label=kTARN.small bits=1024 extractable=0 synchronizable=0\n"
+            "tag=kTARN.big label=spare%20key bits=2048 extractable=1 synchronizable=1\n");
+}
+
+TEST_F(KeychainToolTest, ImportFailuresStoreNothing) {
+  ok({"create"});
+  std::string key = write_pem("key.pem", rsa_pem(1024, false));
+  std::string encrypted = home_.path() + "/encrypted.pem";
+  {
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> rsa(EVP_RSA_gen(1024), EVP_PKEY_free);
+    std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new_file(encrypted.c_str(), "w"), BIO_free);
+    char passphrase[] = "secret";
+    PEM_write_bio_PrivateKey(out.get(), rsa.get(), EVP_aes_128_cbc(), nullptr, 0, nullptr,
+                             passphrase);
+  }
+  const std::vector<std::vector<std::string>> bad = {
+      {"import", home_.path() + "/absent.pem", "--tag", "kTARN.x"},
+      {"import", write_pem("text.pem", "not a key\n"), "--tag", "kTARN.x"},
+      {"import", encrypted, "--tag", "kTARN.x"},
+      {"import", key},
+      {"import", key, "--tag"},
+      {"import", key, "--tag", "kTARN.x", "--exportable"},
+      {"import", key, key, "--tag", "kTARN.x"},
+      {"list", "extra"},
+      {"unknown"},
+      {},
+  };
+  for (const auto& arguments : bad) {
+    SCOPED_TRACE(arguments.empty() ? "no command" : arguments.back());
+    fails(arguments);
+  }
+  ok({"lock"});
+  EXPECT_NE(fails({"import", key, "--tag", "kTARN.x"}).find("-25308"), std::string::npos);
+  ok({"unlock"});
+  EXPECT_EQ(ok({"list"}), "");
+}
+
+TEST_F(KeychainToolTest, TheNewerKeychainNameWinsWhenItExists) {
+  ok({"create"});
+  std::filesystem::copy_file(keychain_path(), keychain_path() + "-db");
+  ok({"lock"});
+  EXPECT_EQ(ok({"status"}), "locked\n");
+  std::filesystem::remove(keychain_path() + "-db");
+  EXPECT_EQ(ok({"status"}), "unlocked\n");
+}
+
+TEST_F(KeychainToolTest, AnUnsafeKeychainIsRefused) {
+  ok({"create"});
+  ::chmod(keychain_path().c_str(), 0666);
+  EXPECT_NE(fails({"status"}).find("-61"), std::string::npos);
+  ::chmod(keychain_path().c_str(), 0600);
+  std::ofstream(keychain_path(), std::ios::binary | std::ios::trunc) << std::string(8192, 'x');
+  EXPECT_NE(fails({"list"}).find("-25295"), std::string::npos);
+}
+
+// What the tool stores is what the companion finds: keys that break its policy are reported and
+// left alone, a locked keychain is refused, and a key it created shows up in the list.
+TEST_F(KeychainToolTest, TheCompanionHonoursWhatTheToolStored) {
+  ok({"create"});
+  const std::string name = "kTARN.SealedBrowser.Demo.v1";
+  ok({"import", write_pem("small.pem", rsa_pem(1024, true)), "--tag", name});
+  EXPECT_NE(companion_key_request().out.find(
+                "Device key is not RSA-2048; the existing key was not replaced"),
+            std::string::npos);
+  ok({"lock"});
+  EXPECT_NE(companion_key_request().out.find("Login Keychain is locked or unavailable."),
+            std::string::npos);
+  ok({"unlock"});
+  EXPECT_EQ(ok({"list"}),
+            "tag=" + name + " label=" + name + " bits=1024 extractable=0 synchronizable=0\n");
+
+  std::filesystem::remove(keychain_path());
+  ok({"create"});
+  ok({"import", write_pem("big.pem", rsa_pem(2048, false)), "--tag", name, "--extractable"});
+  EXPECT_NE(companion_key_request().out.find("Device key is extractable"), std::string::npos);
+
+  std::filesystem::remove(keychain_path());
+  EXPECT_NE(companion_key_request().out.find("\"ok\":true"), std::string::npos);
+  EXPECT_EQ(ok({"list"}),
+            "tag=" + name + " label=" + name + " bits=2048 extractable=0 synchronizable=0\n");
+}
+
+}  // namespace
+}  // namespace ktarn::e2e
