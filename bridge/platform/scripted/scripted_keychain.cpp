@@ -50,8 +50,10 @@ ScriptedKeychain::StoredKey& ScriptedKeychain::add_key(const std::string& tag) {
 }
 
 Bytes ScriptedKeychain::signature_over(std::span<const std::uint8_t> data) {
-  Bytes signature{'s', 'i', 'g', ':'};
-  signature.insert(signature.end(), data.begin(), data.end());
+  static constexpr std::string_view kMark = "sig:";
+  Bytes signature(kMark.size() + data.size());
+  std::copy(kMark.begin(), kMark.end(), signature.begin());
+  std::copy(data.begin(), data.end(), signature.begin() + kMark.size());
   return signature;
 }
 
