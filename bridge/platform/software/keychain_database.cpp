@@ -8,6 +8,7 @@
 
 #include "bridge/platform/software/keychain_file.hpp"
 #include "bridge/platform/software/keychain_status.hpp"
+#include "bridge/platform/software/sqlite_statement.hpp"
 
 namespace ktarn::platform::software {
 
@@ -67,54 +68,6 @@ std::optional<Constant> constant_of(std::string_view code) {
   return std::nullopt;
 }
 
-// A prepared statement, finalised when it goes away.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) {
-    status_ = status_from_sqlite(sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr));
-  }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  ~Statement() { sqlite3_finalize(statement_); }
-
-  OSStatus status() const { return status_; }
-  void bind(int index, std::int64_t value) { sqlite3_bind_int64(statement_, index, value); }
-  void bind(int index, std::string_view text) {
-    sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
-  }
-  void bind(int index, std::span<const std::uint8_t> bytes) {
-    // A zero-length blob, not NULL, for an empty span.
-    sqlite3_bind_blob(statement_, index,
-                      bytes.empty() ? static_cast<const void*>("") : bytes.data(),
-                      static_cast<int>(bytes.size()), SQLITE_STATIC);
-  }
-  // SQLITE_ROW, SQLITE_DONE or a failure code.
-  int step() { return sqlite3_step(statement_); }
-  std::int64_t integer(int column) { return sqlite3_column_int64(statement_, column); }
-  std::string text(int column) {
-    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
-    return data ? std::string(data,
-                              static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
-                : std::string();
-  }
-  std::vector<std::uint8_t> blob(int column) {
-    const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement_, column));
-    return data ? std::vector<std::uint8_t>(data, data + sqlite3_column_bytes(statement_, column))
-                : std::vector<std::uint8_t>();
-  }
-
- private:
-  sqlite3_stmt* statement_ = nullptr;
-  OSStatus status_;
-};
-
-// Runs a statement that returns no rows.
-OSStatus run(Statement& statement) {
-  if (statement.status() != errSecSuccess) return statement.status();
-  int result = statement.step();
-  return result == SQLITE_DONE ? errSecSuccess : status_from_sqlite(result);
-}
-
 OSStatus execute(sqlite3* db, const char* sql) {
   return status_from_sqlite(sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
 }
@@ -154,7 +107,7 @@ StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(const std::st
       path.c_str(), &db,
       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
       nullptr);
-  std::unique_ptr<KeychainDatabase> database(new KeychainDatabase(db));
+  std::unique_ptr<KeychainDatabase> database(new KeychainDatabase(db, path, identity));
   if (result != SQLITE_OK) return Unexpected(status_from_sqlite(result));
   if (!is_same_file(path, identity)) return Unexpected(errSecInvalidKeychain);
   if (OSStatus status = database->configure(); status != errSecSuccess) return Unexpected(status);
@@ -164,7 +117,14 @@ StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(const std::st
   return database;
 }
 
+KeychainDatabase::KeychainDatabase(sqlite3* db, std::string path, FileIdentity identity)
+    : db_(db),
+      statements_(std::make_unique<StatementCache>(db)),
+      path_(std::move(path)),
+      identity_(identity) {}
+
 KeychainDatabase::~KeychainDatabase() {
+  statements_.reset();
   sqlite3_close_v2(db_);
 }
 
@@ -186,7 +146,7 @@ OSStatus KeychainDatabase::make_keychain_if_empty() {
   for (int pass = 0; pass < 2; ++pass) {
     auto transaction = pass == 0 ? begin_read() : begin_write();
     if (!transaction) return transaction.error();
-    Statement probe(db_, kProbe);
+    Statement probe(*statements_, kProbe);
     if (probe.status() != errSecSuccess) return probe.status();
     int result = probe.step();
     if (result != SQLITE_ROW) return status_from_sqlite(result);
@@ -205,23 +165,23 @@ OSStatus KeychainDatabase::make_keychain_if_empty() {
 }
 
 KeychainDatabase::Transaction::Transaction(Transaction&& other) noexcept
-    : db_(std::exchange(other.db_, nullptr)) {}
+    : database_(std::exchange(other.database_, nullptr)) {}
 
 KeychainDatabase::Transaction::~Transaction() {
-  if (db_ != nullptr) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (database_ != nullptr) Statement(*database_->statements_, "ROLLBACK").run();
 }
 
 OSStatus KeychainDatabase::Transaction::commit() {
-  OSStatus status = execute(db_, "COMMIT");
-  if (status == errSecSuccess) db_ = nullptr;
+  OSStatus status = Statement(*database_->statements_, "COMMIT").run();
+  if (status == errSecSuccess) database_ = nullptr;
   return status;
 }
 
 StatusOr<KeychainDatabase::Transaction> KeychainDatabase::begin(const char* statement) {
-  if (OSStatus status = execute(db_, statement); status != errSecSuccess) {
+  if (OSStatus status = Statement(*statements_, statement).run(); status != errSecSuccess) {
     return Unexpected(status);
   }
-  return Transaction(db_);
+  return Transaction(this);
 }
 
 StatusOr<KeychainDatabase::Transaction> KeychainDatabase::begin_read() {
@@ -233,7 +193,7 @@ StatusOr<KeychainDatabase::Transaction> KeychainDatabase::begin_write() {
 }
 
 StatusOr<bool> KeychainDatabase::is_locked() {
-  Statement query(db_, "SELECT locked FROM keychain_state WHERE id = 1");
+  Statement query(*statements_, "SELECT locked FROM keychain_state WHERE id = 1");
   if (query.status() != errSecSuccess) return Unexpected(query.status());
   int result = query.step();
   if (result == SQLITE_DONE) return Unexpected(errSecInvalidKeychain);
@@ -242,18 +202,21 @@ StatusOr<bool> KeychainDatabase::is_locked() {
 }
 
 OSStatus KeychainDatabase::set_locked(bool locked) {
-  Statement update(db_, "UPDATE keychain_state SET locked = ?1 WHERE id = 1");
+  Statement update(*statements_, "UPDATE keychain_state SET locked = ?1 WHERE id = 1");
   update.bind(1, std::int64_t{locked ? 1 : 0});
-  return run(update);
+  return update.run();
 }
 
 StatusOr<std::vector<KeyItem>> KeychainDatabase::items(const Bytes* tag) {
-  constexpr const char* kColumns =
+  static constexpr const char* kEveryItem =
       "SELECT id, item_class, key_type, key_class, application_tag, label, size_in_bits,"
-      " permanent, sensitive, extractable, can_sign, synchronizable, private_key FROM key_items";
-  std::string sql =
-      std::string(kColumns) + (tag ? " WHERE application_tag = ?1" : "") + " ORDER BY id";
-  Statement query(db_, sql.c_str());
+      " permanent, sensitive, extractable, can_sign, synchronizable, private_key FROM key_items"
+      " ORDER BY id";
+  static constexpr const char* kItemsByTag =
+      "SELECT id, item_class, key_type, key_class, application_tag, label, size_in_bits,"
+      " permanent, sensitive, extractable, can_sign, synchronizable, private_key FROM key_items"
+      " WHERE application_tag = ?1 ORDER BY id";
+  Statement query(*statements_, tag ? kItemsByTag : kEveryItem);
   if (query.status() != errSecSuccess) return Unexpected(query.status());
   if (tag) query.bind(1, std::span<const std::uint8_t>(*tag));
   std::vector<KeyItem> items;
@@ -268,7 +231,7 @@ StatusOr<std::vector<KeyItem>> KeychainDatabase::items(const Bytes* tag) {
 }
 
 StatusOr<std::int64_t> KeychainDatabase::insert(const KeyItem& item) {
-  Statement insert(db_,
+  Statement insert(*statements_,
                    "INSERT INTO key_items (item_class, key_type, key_class, application_tag,"
                    " label, size_in_bits, permanent, sensitive, extractable, can_sign,"
                    " synchronizable, private_key) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9,"
@@ -285,14 +248,14 @@ StatusOr<std::int64_t> KeychainDatabase::insert(const KeyItem& item) {
   insert.bind(10, std::int64_t{item.can_sign});
   insert.bind(11, std::int64_t{item.synchronizable});
   insert.bind(12, item.private_key.view());
-  if (OSStatus status = run(insert); status != errSecSuccess) return Unexpected(status);
+  if (OSStatus status = insert.run(); status != errSecSuccess) return Unexpected(status);
   return sqlite3_last_insert_rowid(db_);
 }
 
 OSStatus KeychainDatabase::remove(std::int64_t id) {
-  Statement remove(db_, "DELETE FROM key_items WHERE id = ?1");
+  Statement remove(*statements_, "DELETE FROM key_items WHERE id = ?1");
   remove.bind(1, id);
-  return run(remove);
+  return remove.run();
 }
 
 }  // namespace ktarn::platform::software

@@ -12,9 +12,14 @@
 
 #include "bridge/platform/keychain.hpp"
 #include "bridge/platform/software/key_item.hpp"
+#include "bridge/platform/software/keychain_file.hpp"
 #include "src/support/expected.hpp"
 
 struct sqlite3;
+
+namespace ktarn::platform::software {
+class StatementCache;
+}
 
 namespace ktarn::platform::software {
 
@@ -25,6 +30,11 @@ class KeychainDatabase {
  public:
   // Opens the keychain at path, creating an empty unlocked one where nothing exists yet.
   static StatusOr<std::unique_ptr<KeychainDatabase>> open(const std::string& path);
+  // Whether this connection is to the file now vetted at path.
+  bool is_open_on(const std::string& path, const FileIdentity& identity) const {
+    return path == path_ && identity == identity_;
+  }
+
   KeychainDatabase(const KeychainDatabase&) = delete;
   KeychainDatabase& operator=(const KeychainDatabase&) = delete;
   ~KeychainDatabase();
@@ -39,8 +49,8 @@ class KeychainDatabase {
 
    private:
     friend class KeychainDatabase;
-    explicit Transaction(sqlite3* db) : db_(db) {}
-    sqlite3* db_;
+    explicit Transaction(KeychainDatabase* database) : database_(database) {}
+    KeychainDatabase* database_;
   };
   StatusOr<Transaction> begin_read();
   StatusOr<Transaction> begin_write();
@@ -54,12 +64,15 @@ class KeychainDatabase {
   OSStatus remove(std::int64_t id);
 
  private:
-  explicit KeychainDatabase(sqlite3* db) : db_(db) {}
+  KeychainDatabase(sqlite3* db, std::string path, FileIdentity identity);
   OSStatus configure();
   OSStatus make_keychain_if_empty();
   StatusOr<Transaction> begin(const char* statement);
 
   sqlite3* db_;
+  std::unique_ptr<StatementCache> statements_;
+  std::string path_;
+  FileIdentity identity_;
 };
 
 }  // namespace ktarn::platform::software

@@ -15,6 +15,7 @@ namespace ktarn::platform::software {
 struct FileIdentity {
   dev_t device = 0;
   ino_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
 };
 
 // Makes sure a safe keychain file exists at path (creating an empty one when nothing is there)

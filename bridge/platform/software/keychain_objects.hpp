@@ -17,15 +17,15 @@ inline constexpr CFTypeID kKeychainTypeId = 0x4b430001;
 inline constexpr CFTypeID kKeyTypeId = 0x4b430002;
 inline constexpr CFTypeID kErrorTypeId = 0x4b430003;
 
-// An open keychain; queries that name it share it, and it closes with the last of them.
+// An open keychain; queries that name it share it.
 class KeychainObject final : public Object {
  public:
-  explicit KeychainObject(std::unique_ptr<KeychainDatabase> database)
+  explicit KeychainObject(std::shared_ptr<KeychainDatabase> database)
       : database_(std::move(database)) {}
   KeychainDatabase& database() const { return *database_; }
 
  private:
-  std::unique_ptr<KeychainDatabase> database_;
+  std::shared_ptr<KeychainDatabase> database_;
 };
 
 // A key: the item's attributes as they were read, and the decoded key (none when the stored

@@ -48,10 +48,24 @@ bool SoftwareKeychain::file_exists_at_path(const std::string& path) {
 }
 
 OSStatus SoftwareKeychain::sec_keychain_open(const std::string& path, Ref& keychain) {
-  auto database = KeychainDatabase::open(path);
+  auto database = connection(path);
   if (!database) return database.error();
   keychain = std::make_unique<KeychainObject>(std::move(*database));
   return errSecSuccess;
+}
+
+// Every open vets the file again; only a connection to that very file is reused.
+StatusOr<std::shared_ptr<KeychainDatabase>> SoftwareKeychain::connection(const std::string& path) {
+  FileIdentity identity;
+  if (OSStatus status = prepare_keychain_file(path, identity); status != errSecSuccess) {
+    return Unexpected(status);
+  }
+  if (last_connection_ && last_connection_->is_open_on(path, identity)) return last_connection_;
+  last_connection_.reset();
+  auto database = KeychainDatabase::open(path);
+  if (!database) return Unexpected(database.error());
+  last_connection_ = std::move(*database);
+  return last_connection_;
 }
 
 OSStatus SoftwareKeychain::sec_keychain_get_status(const Object& keychain, std::uint32_t& status) {

@@ -8,6 +8,7 @@
 #include "bridge/platform/keychain.hpp"
 #include "bridge/platform/software/decoded_key_cache.hpp"
 #include "bridge/platform/software/key_item.hpp"
+#include "bridge/platform/software/keychain_database.hpp"
 
 namespace ktarn::platform::software {
 
@@ -33,9 +34,13 @@ class SoftwareKeychain final : public Keychain {
 
  private:
   Ref key_object(KeyItem item);
+  StatusOr<std::shared_ptr<KeychainDatabase>> connection(const std::string& path);
 
   // Decoded keys outlive one call only inside this object, which lives as long as the process.
   DecodedKeyCache decoded_keys_;
+  // The database connection of the last keychain opened, reused while the same file is vetted
+  // at the same path, since setting up a connection costs more than the whole operation.
+  std::shared_ptr<KeychainDatabase> last_connection_;
 };
 
 }  // namespace ktarn::platform::software

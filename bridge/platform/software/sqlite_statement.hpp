@@ -1,0 +1,61 @@
+// Prepared SQLite statements kept for the life of a connection. A keychain operation runs the
+// same few statements every time, and preparing them again costs more than running them; a
+// borrowed statement is reset when it is given back, so it never holds a transaction open.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bridge/platform/keychain.hpp"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace ktarn::platform::software {
+
+class StatementCache {
+ public:
+  explicit StatementCache(sqlite3* db) : db_(db) {}
+  StatementCache(const StatementCache&) = delete;
+  StatementCache& operator=(const StatementCache&) = delete;
+  ~StatementCache();
+
+  // The prepared form of sql (a string that lives as long as the program), or none with the
+  // failure in status.
+  sqlite3_stmt* prepared(const char* sql, OSStatus& status);
+
+ private:
+  sqlite3* db_;
+  std::map<const char*, sqlite3_stmt*> statements_;
+};
+
+// One use of a cached statement.
+class Statement {
+ public:
+  Statement(StatementCache& cache, const char* sql) : statement_(cache.prepared(sql, status_)) {}
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  ~Statement();
+
+  OSStatus status() const { return status_; }
+  void bind(int index, std::int64_t value);
+  void bind(int index, std::string_view text);
+  void bind(int index, std::span<const std::uint8_t> bytes);
+  // SQLITE_ROW, SQLITE_DONE or a failure code.
+  int step();
+  // Runs a statement that returns no rows.
+  OSStatus run();
+  std::int64_t integer(int column);
+  std::string text(int column);
+  std::vector<std::uint8_t> blob(int column);
+
+ private:
+  OSStatus status_ = 0;
+  sqlite3_stmt* statement_;
+};
+
+}  // namespace ktarn::platform::software
