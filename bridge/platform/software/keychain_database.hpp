@@ -35,6 +35,9 @@ class KeychainDatabase {
     return path == path_ && identity == identity_;
   }
 
+  // Makes an empty file an empty unlocked keychain; anything else must already be a keychain.
+  OSStatus make_keychain_if_empty();
+
   KeychainDatabase(const KeychainDatabase&) = delete;
   KeychainDatabase& operator=(const KeychainDatabase&) = delete;
   ~KeychainDatabase();
@@ -66,7 +69,6 @@ class KeychainDatabase {
  private:
   KeychainDatabase(sqlite3* db, std::string path, FileIdentity identity);
   OSStatus configure();
-  OSStatus make_keychain_if_empty();
   StatusOr<Transaction> begin(const char* statement);
 
   sqlite3* db_;

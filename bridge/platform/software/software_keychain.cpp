@@ -60,7 +60,14 @@ StatusOr<std::shared_ptr<KeychainDatabase>> SoftwareKeychain::connection(const s
   if (OSStatus status = prepare_keychain_file(path, identity); status != errSecSuccess) {
     return Unexpected(status);
   }
-  if (last_connection_ && last_connection_->is_open_on(path, identity)) return last_connection_;
+  if (last_connection_ && last_connection_->is_open_on(path, identity)) {
+    // The same file may have been rewritten in place since; it must still be a keychain.
+    if (OSStatus status = last_connection_->make_keychain_if_empty(); status != errSecSuccess) {
+      last_connection_.reset();
+      return Unexpected(status);
+    }
+    return last_connection_;
+  }
   last_connection_.reset();
   auto database = KeychainDatabase::open(path);
   if (!database) return Unexpected(database.error());
