@@ -31,7 +31,8 @@ std::optional<std::string> errno_reason(const char* what) {
 // The child inherits both the limit and the ignored signal, so its writes fail with EFBIG.
 DiskFault file_size_limit() {
   auto saved = std::make_shared<rlimit>();
-  return {"file size limit of zero", no_preparation,
+  return {"file size limit of zero",
+          no_preparation,
           [saved](const std::string&) -> std::optional<std::string> {
             if (::getrlimit(RLIMIT_FSIZE, saved.get()) != 0) return errno_reason("getrlimit");
             const rlimit none{0, saved->rlim_max};
@@ -43,7 +44,8 @@ DiskFault file_size_limit() {
             ::setrlimit(RLIMIT_FSIZE, saved.get());
             std::signal(SIGXFSZ, SIG_DFL);
           },
-          nothing_to_dispose};
+          nothing_to_dispose,
+          false};
 }
 
 // A small file system of its own for the folder, then filled to the last block.
@@ -64,7 +66,8 @@ DiskFault full_file_system() {
             return std::nullopt;
           },
           [](const std::string& folder) { std::filesystem::remove(folder + "/filler"); },
-          [](const std::string& folder) { ::umount(folder.c_str()); }};
+          [](const std::string& folder) { ::umount(folder.c_str()); },
+          true};
 }
 
 bool set_immutable(const std::string& path, bool immutable) {
@@ -87,7 +90,8 @@ DiskFault immutable_folder() {
     }
     return paths;
   };
-  return {"immutable keychain folder", no_preparation,
+  return {"immutable keychain folder",
+          no_preparation,
           [entries](const std::string& folder) -> std::optional<std::string> {
             for (const std::string& path : entries(folder)) {
               if (!set_immutable(path, true)) return errno_reason("setting the immutable flag");
@@ -97,11 +101,13 @@ DiskFault immutable_folder() {
           [entries](const std::string& folder) {
             for (const std::string& path : entries(folder)) set_immutable(path, false);
           },
-          nothing_to_dispose};
+          nothing_to_dispose,
+          true};
 }
 
 DiskFault read_only_mount() {
-  return {"read-only bind mount", no_preparation,
+  return {"read-only bind mount",
+          no_preparation,
           [](const std::string& folder) -> std::optional<std::string> {
             if (::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0) {
               return errno_reason("bind mount");
@@ -113,7 +119,9 @@ DiskFault read_only_mount() {
             }
             return std::nullopt;
           },
-          [](const std::string& folder) { ::umount(folder.c_str()); }, nothing_to_dispose};
+          [](const std::string& folder) { ::umount(folder.c_str()); },
+          nothing_to_dispose,
+          true};
 }
 
 }  // namespace

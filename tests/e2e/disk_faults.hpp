@@ -20,6 +20,7 @@ struct DiskFault {
   std::function<std::optional<std::string>(const std::string& folder)> apply;
   std::function<void(const std::string& folder)> remove;
   std::function<void(const std::string& folder)> dispose;  // after the last check
+  bool reaches_running_processes;  // false when only processes started under it feel it
 };
 
 // Every fault, in the order of the tests' tables.

@@ -218,25 +218,32 @@ std::vector<HostileEntry> hostile_entries() {
   };
 }
 
+void expect_status_failures(const std::vector<Answer>& answers, std::size_t count) {
+  ASSERT_EQ(answers.size(), count);
+  for (const Answer& answer : answers) {
+    EXPECT_FALSE(answer.ok) << answer.id;
+    EXPECT_TRUE(is_status_failure(answer.error)) << answer.id << ": " << answer.error;
+  }
+}
+
+// Both a companion that had the keychain open before the entry changed and a new one refuse it.
 TEST(KeychainFaults, HostileKeychainFilesAreRefusedWithAStatusAndLeftAlone) {
+  const std::vector<std::string> requests{key_request("k"), sign_request("s"), delete_request("d")};
   for (const HostileEntry& entry : hostile_entries()) {
     SCOPED_TRACE(entry.reason);
     if (entry.needs_root && ::geteuid() != 0) continue;  // no other owner to give the file to
     const TemporaryHome home;
-    ASSERT_FALSE(create_key(home).empty());
+    CompanionProcess running(keychain_options(home, kKeyName));
+    const auto first = ask_each(running, {key_request("first")});
+    ASSERT_TRUE(first.size() == 1 && first[0].ok);
     const std::string path = keychain_file(home);
     const std::string elsewhere = home.path() + "/elsewhere.keychain";
     entry.plant(path, elsewhere);
     const std::string watched = entry.check_elsewhere ? elsewhere : path;
     const std::string before = file_bytes(watched);
 
-    const auto answers = run_session(keychain_options(home, kKeyName),
-                                     {key_request("k"), sign_request("s"), delete_request("d")});
-    ASSERT_EQ(answers.size(), 3u);
-    for (const Answer& answer : answers) {
-      EXPECT_FALSE(answer.ok) << answer.id;
-      EXPECT_TRUE(is_status_failure(answer.error)) << answer.id << ": " << answer.error;
-    }
+    expect_status_failures(ask_each(running, requests), 3);
+    expect_status_failures(run_session(keychain_options(home, kKeyName), requests), 3);
     EXPECT_EQ(file_bytes(watched), before);
   }
 }
@@ -245,17 +252,61 @@ void report_skipped(const DiskFault& fault, const std::string& why) {
   std::cout << "[  SKIPPED ] " << fault.reason << ": " << why << "\n";
 }
 
-// Runs one companion session while the fault is in place.
-std::optional<std::vector<Answer>> under_fault(const DiskFault& fault, const std::string& folder,
-                                               const ProcessOptions& options,
-                                               const std::vector<std::string>& lines) {
+// Runs a session while the fault is in place.
+std::optional<std::vector<Answer>> under_fault(
+    const DiskFault& fault, const std::string& folder,
+    const std::function<std::vector<Answer>()>& session) {
   if (auto skipped = fault.apply(folder)) {
     report_skipped(fault, *skipped);
     return std::nullopt;
   }
-  auto answers = run_session(options, lines);
+  auto answers = session();
   fault.remove(folder);
   return answers;
+}
+
+std::optional<std::vector<Answer>> under_fault(const DiskFault& fault, const std::string& folder,
+                                               const ProcessOptions& options,
+                                               const std::vector<std::string>& lines) {
+  return under_fault(fault, folder, [&] { return run_session(options, lines); });
+}
+
+// What a companion started under the fault answers: the key is read and used, nothing can be
+// written, and a key name without a key gets none.
+void expect_new_companion_keeps_key(const DiskFault& fault, const TemporaryHome& home,
+                                    const std::string& key_id) {
+  const std::string folder = keychain_folder(home);
+  const auto answers =
+      under_fault(fault, folder, keychain_options(home, kKeyName),
+                  {key_request("k"), sign_request("s"), delete_request("d"), key_request("k2")});
+  if (!answers) return;
+  ASSERT_EQ(answers->size(), 4u);
+  EXPECT_EQ((*answers)[0].key_id, key_id) << "reading needs no room";
+  EXPECT_TRUE((*answers)[1].signed_payload) << (*answers)[1].error;
+  EXPECT_TRUE(is_status_failure((*answers)[2].error)) << (*answers)[2].error;
+  EXPECT_EQ((*answers)[3].key_id, key_id);
+  const auto other =
+      under_fault(fault, folder, keychain_options(home, "kTARN.e2e.other"), {key_request("o")});
+  ASSERT_TRUE(other.has_value() && other->size() == 1u);
+  EXPECT_EQ((*other)[0].error, kCreationFailure);
+}
+
+// A companion that had the keychain open before the fault fails the same way, and works again
+// once the fault is gone.
+void expect_running_companion_recovers(const DiskFault& fault, const TemporaryHome& home,
+                                       CompanionProcess& running, const std::string& key_id) {
+  if (!fault.reaches_running_processes) return;
+  const auto answers = under_fault(fault, keychain_folder(home), [&] {
+    return ask_each(running, {key_request("rk"), delete_request("rd")});
+  });
+  if (!answers) return;
+  ASSERT_EQ(answers->size(), 2u);
+  EXPECT_EQ((*answers)[0].key_id, key_id);
+  EXPECT_TRUE(is_status_failure((*answers)[1].error)) << (*answers)[1].error;
+  const auto after = ask_each(running, {sign_request("after"), key_request("after")});
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_TRUE(after[0].signed_payload) << after[0].error;
+  EXPECT_EQ(after[1].key_id, key_id);
 }
 
 TEST(KeychainFaults, FullOrReadOnlyDisksFailWithAStatusAndKeepTheKey) {
@@ -268,25 +319,15 @@ TEST(KeychainFaults, FullOrReadOnlyDisksFailWithAStatusAndKeepTheKey) {
       continue;
     }
     const Disposal disposal(fault, folder);
-    const std::string key_id = create_key(home);
-    ASSERT_FALSE(key_id.empty());
-    const auto answers =
-        under_fault(fault, folder, keychain_options(home, kKeyName),
-                    {key_request("k"), sign_request("s"), delete_request("d"), key_request("k2")});
-    if (answers) {
-      ASSERT_EQ(answers->size(), 4u);
-      EXPECT_EQ((*answers)[0].key_id, key_id) << "reading needs no room";
-      EXPECT_TRUE((*answers)[1].signed_payload) << (*answers)[1].error;
-      EXPECT_TRUE(is_status_failure((*answers)[2].error)) << (*answers)[2].error;
-      EXPECT_EQ((*answers)[3].key_id, key_id);
-      // A second key name needs a new key, which cannot be stored.
-      const auto other =
-          under_fault(fault, folder, keychain_options(home, "kTARN.e2e.other"), {key_request("o")});
-      ASSERT_TRUE(other.has_value() && other->size() == 1u);
-      EXPECT_EQ((*other)[0].error, kCreationFailure);
-      EXPECT_EQ(current_key_id(home, kKeyName), key_id);
-      expect_stored_items(home, 1);
-    }
+    CompanionProcess running(keychain_options(home, kKeyName));
+    const auto created = ask_each(running, {key_request("created")});
+    ASSERT_EQ(created.size(), 1u);
+    ASSERT_TRUE(created[0].ok) << created[0].error;
+    const std::string key_id = created[0].key_id;
+    expect_new_companion_keeps_key(fault, home, key_id);
+    expect_running_companion_recovers(fault, home, running, key_id);
+    EXPECT_EQ(current_key_id(home, kKeyName), key_id);
+    expect_stored_items(home, 1);
   }
 }
 

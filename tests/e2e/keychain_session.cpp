@@ -97,6 +97,17 @@ std::vector<Answer> run_session(const ProcessOptions& options,
   return answers;
 }
 
+std::vector<Answer> ask_each(CompanionProcess& companion, const std::vector<std::string>& lines) {
+  std::vector<Answer> answers;
+  for (const std::string& line : lines) {
+    const auto response = companion.round_trip(line);
+    auto answer = response ? read_answer(*response) : std::nullopt;
+    if (!answer) break;
+    answers.push_back(std::move(*answer));
+  }
+  return answers;
+}
+
 std::string current_key_id(const TemporaryHome& home, std::string_view key_name) {
   const auto answers = run_session(keychain_options(home, key_name), {key_request("current")});
   return answers.size() == 1 && answers[0].ok ? answers[0].key_id : std::string();

@@ -43,6 +43,10 @@ ProcessOptions keychain_options(const TemporaryHome& home, std::string_view key_
 std::vector<Answer> run_session(const ProcessOptions& options,
                                 const std::vector<std::string>& lines);
 
+// Sends each line to a running companion and reads its answer, one after the other; stops at
+// the first missing answer.
+std::vector<Answer> ask_each(CompanionProcess& companion, const std::vector<std::string>& lines);
+
 // The key identifier of the device key for key_name, as a new companion finds (or creates) it;
 // empty when "key" does not succeed.
 std::string current_key_id(const TemporaryHome& home, std::string_view key_name);
