@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 #include <system_error>
 
@@ -38,55 +39,56 @@ ShortestDigits shortest_digits(double magnitude) {
   return shortest;
 }
 
-void append_exponent_form(std::string& out, const ShortestDigits& d) {
-  out.push_back(d.digits[0]);
-  if (d.count > 1) {
-    out.push_back('.');
-    out.append(d.digits + 1, static_cast<std::size_t>(d.count - 1));
-  }
-  out.push_back('e');
-  out.push_back(d.exponent < 0 ? '-' : '+');
-  char text[8];
-  const auto result = std::to_chars(text, text + sizeof text, std::abs(d.exponent));
-  out.append(text, result.ptr);
+char* put(char* out, const char* text, std::size_t count) {
+  std::memcpy(out, text, count);
+  return out + count;
 }
 
-void append_plain_form(std::string& out, const ShortestDigits& d) {
+char* put_zeros(char* out, int count) {
+  std::memset(out, '0', static_cast<std::size_t>(count));
+  return out + count;
+}
+
+char* write_exponent_form(char* out, const ShortestDigits& d) {
+  *out++ = d.digits[0];
+  if (d.count > 1) {
+    *out++ = '.';
+    out = put(out, d.digits + 1, static_cast<std::size_t>(d.count - 1));
+  }
+  *out++ = 'e';
+  *out++ = d.exponent < 0 ? '-' : '+';
+  return std::to_chars(out, out + 8, std::abs(d.exponent)).ptr;
+}
+
+char* write_plain_form(char* out, const ShortestDigits& d) {
   const auto count = static_cast<std::size_t>(d.count);
   if (d.exponent < 0) {
-    out.append("0.");
-    out.append(static_cast<std::size_t>(-d.exponent - 1), '0');
-    out.append(d.digits, count);
-  } else if (d.exponent >= d.count - 1) {
-    out.append(d.digits, count);
-    out.append(static_cast<std::size_t>(d.exponent + 1 - d.count), '0');
-    out.append(".0");
-  } else {
-    const auto integer_digits = static_cast<std::size_t>(d.exponent + 1);
-    out.append(d.digits, integer_digits);
-    out.push_back('.');
-    out.append(d.digits + integer_digits, count - integer_digits);
+    out = put(out, "0.", 2);
+    out = put_zeros(out, -d.exponent - 1);
+    return put(out, d.digits, count);
   }
+  if (d.exponent >= d.count - 1) {
+    out = put(out, d.digits, count);
+    out = put_zeros(out, d.exponent + 1 - d.count);
+    return put(out, ".0", 2);
+  }
+  const auto integer_digits = static_cast<std::size_t>(d.exponent + 1);
+  out = put(out, d.digits, integer_digits);
+  *out++ = '.';
+  return put(out, d.digits + integer_digits, count - integer_digits);
 }
 
 }  // namespace
 
-void append_double(std::string& out, double x) {
-  if (!std::isfinite(x)) {
-    out.append("null");
-    return;
-  }
-  if (std::signbit(x)) out.push_back('-');
-  if (x == 0) {
-    out.append("0.0");
-    return;
-  }
+char* write_double(char* out, double x) {
+  if (!std::isfinite(x)) return put(out, "null", 4);
+  if (std::signbit(x)) *out++ = '-';
+  if (x == 0) return put(out, "0.0", 3);
   const ShortestDigits digits = shortest_digits(std::fabs(x));
   if (digits.exponent < kLowestPlainExponent || digits.exponent > kHighestPlainExponent) {
-    append_exponent_form(out, digits);
-  } else {
-    append_plain_form(out, digits);
+    return write_exponent_form(out, digits);
   }
+  return write_plain_form(out, digits);
 }
 
 }  // namespace ktarn::json

@@ -1,7 +1,6 @@
 #include "json/json_value.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <type_traits>
@@ -14,98 +13,84 @@ namespace ktarn::json {
 static_assert(std::is_nothrow_move_constructible_v<JsonValue>);
 static_assert(std::is_nothrow_move_assignable_v<JsonValue>);
 
-JsonValue JsonValue::boolean(bool value) {
-  JsonValue v;
-  v.data_ = value;
-  return v;
+JsonValue::JsonValue(const JsonValue& other) : tag_(other.tag_) {
+  if (owns()) {
+    copy_owned(other);
+  } else {
+    bits_ = other.bits_;
+  }
 }
 
-JsonValue JsonValue::unsigned_integer(std::uint64_t value) {
-  JsonValue v;
-  v.data_ = value;
-  return v;
+JsonValue& JsonValue::operator=(const JsonValue& other) {
+  if (this != &other) *this = JsonValue(other);
+  return *this;
 }
 
-JsonValue JsonValue::negative_integer(std::int64_t value) {
-  JsonValue v;
-  v.data_ = value;
-  return v;
+void JsonValue::copy_owned(const JsonValue& other) {
+  switch (tag_) {
+    case Tag::kString:
+      std::construct_at(&string_, other.string_);
+      break;
+    case Tag::kArray:
+      std::construct_at(&array_, other.array_);
+      break;
+    default:
+      std::construct_at(&members_, other.members_);
+      break;
+  }
 }
 
 JsonValue JsonValue::number(double value) {
-  JsonValue v;
-  if (std::isfinite(value)) v.data_ = value;
-  return v;
-}
-
-JsonValue JsonValue::string(std::string value) {
-  JsonValue v;
-  v.data_.emplace<std::string>(std::move(value));
-  return v;
-}
-
-JsonValue JsonValue::array(JsonArray elements) {
-  JsonValue v;
-  v.data_.emplace<JsonArray>(std::move(elements));
-  return v;
+  if (!std::isfinite(value)) return JsonValue();
+  return scalar(Tag::kDouble, std::bit_cast<std::uint64_t>(value));
 }
 
 JsonValue JsonValue::object() {
-  JsonValue v;
-  v.data_.emplace<Object>();
-  return v;
+  return object_in_name_order({});
 }
 
 JsonValue JsonValue::object(JsonMembers members) {
-  JsonValue v;
-  if (in_name_order(members)) {
-    v.data_.emplace<Object>(Object{std::move(members)});
-  } else {
-    std::vector<NameKey> keys;
-    v.data_.emplace<Object>(Object{take_in_name_order(members, keys)});
-  }
-  return v;
+  if (in_name_order(members)) return object_in_name_order(std::move(members));
+  std::vector<NameKey> keys;
+  return object_in_name_order(take_in_name_order(members, keys));
 }
 
 std::optional<std::int64_t> JsonValue::as_signed_integer() const {
-  if (const auto* n = std::get_if<std::int64_t>(&data_)) return *n;
-  const auto* u = std::get_if<std::uint64_t>(&data_);
-  if (u != nullptr && *u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-    return static_cast<std::int64_t>(*u);
+  if (tag_ == Tag::kNegative) return static_cast<std::int64_t>(bits_);
+  if (tag_ == Tag::kUnsigned &&
+      bits_ <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+    return static_cast<std::int64_t>(bits_);
   }
   return std::nullopt;
 }
 
 void JsonValue::push_back(JsonValue element) {
-  std::get<JsonArray>(data_).push_back(std::move(element));
+  array_.push_back(std::move(element));
 }
 
 void JsonValue::insert(std::string name, JsonValue value) {
-  JsonMembers& members = std::get<Object>(data_).members;
-  auto at = std::lower_bound(members.begin(), members.end(), name,
+  auto at = std::lower_bound(members_.begin(), members_.end(), name,
                              [](const JsonMember& m, const std::string& n) { return m.first < n; });
-  if (at != members.end() && at->first == name) {
+  if (at != members_.end() && at->first == name) {
     at->second = std::move(value);
   } else {
-    members.emplace(at, std::move(name), std::move(value));
+    members_.emplace(at, std::move(name), std::move(value));
   }
 }
 
 bool operator==(const JsonValue& a, const JsonValue& b) {
-  if (a.data_.index() != b.data_.index()) return false;
-  return std::visit(
-      [&b](const auto& x) {
-        using T = std::decay_t<decltype(x)>;
-        const T& y = std::get<T>(b.data_);
-        if constexpr (std::is_same_v<T, double>) {
-          return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
-        } else if constexpr (std::is_same_v<T, JsonValue::Object>) {
-          return x.members == y.members;
-        } else {
-          return x == y;
-        }
-      },
-      a.data_);
+  if (a.tag_ != b.tag_) return false;
+  switch (a.tag_) {
+    case JsonValue::Tag::kString:
+      return a.string_ == b.string_;
+    case JsonValue::Tag::kArray:
+      return a.array_ == b.array_;
+    case JsonValue::Tag::kObject:
+      return a.members_ == b.members_;
+    default:
+      // Doubles by their bits, so -0.0 and 0.0 differ.
+      return a.bits_ == b.bits_;
+  }
 }
 
 const JsonValue* find_member(const JsonValue& value, std::string_view name) {

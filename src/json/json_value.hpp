@@ -6,12 +6,13 @@
 // its members arrived.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
 
 namespace ktarn::json {
@@ -28,7 +29,12 @@ using JsonMembers = std::vector<JsonMember>;
 
 class JsonValue {
  public:
-  JsonValue() = default;  // null
+  JsonValue() noexcept : bits_(0) {}  // null
+  JsonValue(const JsonValue& other);
+  JsonValue(JsonValue&& other) noexcept;
+  JsonValue& operator=(const JsonValue& other);
+  JsonValue& operator=(JsonValue&& other) noexcept;
+  ~JsonValue();
 
   static JsonValue boolean(bool value);
   static JsonValue unsigned_integer(std::uint64_t value);
@@ -42,9 +48,11 @@ class JsonValue {
   static JsonValue object();
   // An object from members in any order; of repeated names the one that comes last wins.
   static JsonValue object(JsonMembers members);
+  // Precondition: the names ascend strictly in byte order (the reader has ordered them already).
+  static JsonValue object_in_name_order(JsonMembers members);
 
   Kind kind() const;
-  bool is_null() const { return kind() == Kind::kNull; }
+  bool is_null() const { return tag_ == Tag::kNull; }
 
   std::optional<bool> as_boolean() const;
   std::optional<NumberForm> number_form() const;
@@ -67,33 +75,152 @@ class JsonValue {
   friend bool operator==(const JsonValue& a, const JsonValue& b);
 
  private:
-  struct Object {
-    JsonMembers members;
+  // Scalars share one 64-bit slot (a double by its bits), so moving or dropping one is a plain
+  // copy; only the three owning kinds, which come last, need their own constructors.
+  enum class Tag : unsigned char {
+    kNull,
+    kBoolean,
+    kUnsigned,
+    kNegative,
+    kDouble,
+    kString,
+    kArray,
+    kObject
   };
-  std::variant<std::monostate, bool, std::uint64_t, std::int64_t, double, std::string, JsonArray,
-               Object>
-      data_;
+  static JsonValue scalar(Tag tag, std::uint64_t bits);
+  bool owns() const { return tag_ >= Tag::kString; }
+  void take_owned(JsonValue&& other) noexcept;
+  void copy_owned(const JsonValue& other);
+  void destroy_owned() noexcept;
+
+  union {
+    std::uint64_t bits_;
+    std::string string_;
+    JsonArray array_;
+    JsonMembers members_;
+  };
+  Tag tag_ = Tag::kNull;
 };
 
-// The readers are defined here so that the writer and every caller can inline them.
+// The hot members are defined here so that the reader, the writer and every caller inline them.
+// Precondition: tag_ is already other's tag and names an owning kind. The source is left null,
+// so that dropping it later costs nothing.
+inline void JsonValue::take_owned(JsonValue&& other) noexcept {
+  switch (tag_) {
+    case Tag::kString:
+      std::construct_at(&string_, std::move(other.string_));
+      break;
+    case Tag::kArray:
+      std::construct_at(&array_, std::move(other.array_));
+      break;
+    default:
+      std::construct_at(&members_, std::move(other.members_));
+      break;
+  }
+  other.destroy_owned();
+  other.tag_ = Tag::kNull;
+  other.bits_ = 0;
+}
+
+inline void JsonValue::destroy_owned() noexcept {
+  switch (tag_) {
+    case Tag::kString:
+      std::destroy_at(&string_);
+      break;
+    case Tag::kArray:
+      std::destroy_at(&array_);
+      break;
+    default:
+      std::destroy_at(&members_);
+      break;
+  }
+}
+
+inline JsonValue::JsonValue(JsonValue&& other) noexcept : tag_(other.tag_) {
+  if (owns()) {
+    take_owned(std::move(other));
+  } else {
+    bits_ = other.bits_;
+  }
+}
+
+inline JsonValue& JsonValue::operator=(JsonValue&& other) noexcept {
+  if (this != &other) {
+    // Taken out first: other may live inside the tree this value is about to drop.
+    JsonValue taken(std::move(other));
+    if (owns()) destroy_owned();
+    tag_ = taken.tag_;
+    if (owns()) {
+      take_owned(std::move(taken));
+    } else {
+      bits_ = taken.bits_;
+    }
+  }
+  return *this;
+}
+
+inline JsonValue::~JsonValue() {
+  if (owns()) destroy_owned();
+}
+
+inline JsonValue JsonValue::scalar(Tag tag, std::uint64_t bits) {
+  JsonValue v;
+  v.tag_ = tag;
+  v.bits_ = bits;
+  return v;
+}
+
+inline JsonValue JsonValue::boolean(bool value) {
+  return scalar(Tag::kBoolean, value ? 1 : 0);
+}
+
+inline JsonValue JsonValue::unsigned_integer(std::uint64_t value) {
+  return scalar(Tag::kUnsigned, value);
+}
+
+inline JsonValue JsonValue::negative_integer(std::int64_t value) {
+  return scalar(Tag::kNegative, static_cast<std::uint64_t>(value));
+}
+
+inline JsonValue JsonValue::string(std::string value) {
+  JsonValue v;
+  std::construct_at(&v.string_, std::move(value));
+  v.tag_ = Tag::kString;
+  return v;
+}
+
+inline JsonValue JsonValue::array(JsonArray elements) {
+  JsonValue v;
+  std::construct_at(&v.array_, std::move(elements));
+  v.tag_ = Tag::kArray;
+  return v;
+}
+
+inline JsonValue JsonValue::object_in_name_order(JsonMembers members) {
+  JsonValue v;
+  std::construct_at(&v.members_, std::move(members));
+  v.tag_ = Tag::kObject;
+  return v;
+}
+
 inline Kind JsonValue::kind() const {
   constexpr Kind kKinds[] = {Kind::kNull,   Kind::kBoolean, Kind::kNumber, Kind::kNumber,
                              Kind::kNumber, Kind::kString,  Kind::kArray,  Kind::kObject};
-  return kKinds[data_.index()];
+  return kKinds[static_cast<int>(tag_)];
 }
 
 inline std::optional<bool> JsonValue::as_boolean() const {
-  if (const bool* b = std::get_if<bool>(&data_)) return *b;
+  if (tag_ == Tag::kBoolean) return bits_ != 0;
   return std::nullopt;
 }
 
 inline std::optional<NumberForm> JsonValue::number_form() const {
-  switch (data_.index()) {
-    case 2:
+  switch (tag_) {
+    case Tag::kUnsigned:
       return NumberForm::kUnsigned;
-    case 3:
+    case Tag::kNegative:
       return NumberForm::kNegative;
-    case 4:
+    case Tag::kDouble:
       return NumberForm::kDouble;
     default:
       return std::nullopt;
@@ -101,31 +228,30 @@ inline std::optional<NumberForm> JsonValue::number_form() const {
 }
 
 inline std::optional<std::uint64_t> JsonValue::as_unsigned() const {
-  if (const auto* u = std::get_if<std::uint64_t>(&data_)) return *u;
+  if (tag_ == Tag::kUnsigned) return bits_;
   return std::nullopt;
 }
 
 inline std::optional<std::int64_t> JsonValue::as_negative() const {
-  if (const auto* n = std::get_if<std::int64_t>(&data_)) return *n;
+  if (tag_ == Tag::kNegative) return static_cast<std::int64_t>(bits_);
   return std::nullopt;
 }
 
 inline std::optional<double> JsonValue::as_double() const {
-  if (const auto* d = std::get_if<double>(&data_)) return *d;
+  if (tag_ == Tag::kDouble) return std::bit_cast<double>(bits_);
   return std::nullopt;
 }
 
 inline const std::string* JsonValue::as_string() const {
-  return std::get_if<std::string>(&data_);
+  return tag_ == Tag::kString ? &string_ : nullptr;
 }
 
 inline const JsonArray* JsonValue::as_array() const {
-  return std::get_if<JsonArray>(&data_);
+  return tag_ == Tag::kArray ? &array_ : nullptr;
 }
 
 inline const JsonMembers* JsonValue::as_members() const {
-  if (const auto* o = std::get_if<Object>(&data_)) return &o->members;
-  return nullptr;
+  return tag_ == Tag::kObject ? &members_ : nullptr;
 }
 
 // The member with exactly that name (byte for byte), or nullptr when value is not an object or

@@ -8,6 +8,7 @@ namespace ktarn::json {
 namespace {
 
 // Big-endian, zero-padded: numeric order of prefixes is byte order of the first eight bytes.
+// Short names are gathered byte by byte: a short copy followed by a whole-word load would stall.
 std::uint64_t prefix_of(std::string_view name) {
   std::uint64_t prefix = 0;
   if (name.size() >= 8) {
@@ -19,6 +20,21 @@ std::uint64_t prefix_of(std::string_view name) {
     prefix = (prefix << 8) | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0u);
   }
   return prefix;
+}
+
+// Objects have a handful of members; insertion sort beats the general sort at that size.
+template <class Less>
+void sort_keys(std::span<NameKey> keys, Less less) {
+  if (keys.size() > 16) {
+    std::sort(keys.begin(), keys.end(), less);
+    return;
+  }
+  for (std::size_t i = 1; i < keys.size(); ++i) {
+    const NameKey key = keys[i];
+    std::size_t j = i;
+    for (; j > 0 && less(key, keys[j - 1]); --j) keys[j] = keys[j - 1];
+    keys[j] = key;
+  }
 }
 
 }  // namespace
@@ -54,7 +70,7 @@ JsonMembers take_in_name_order(std::span<JsonMember> arrival, std::vector<NameKe
   for (std::size_t i = 0; i < arrival.size(); ++i) {
     sorted[i] = NameKey{prefix_of(arrival[i].first), static_cast<std::uint32_t>(i)};
   }
-  std::sort(sorted.begin(), sorted.end(), [&arrival](const NameKey& a, const NameKey& b) {
+  sort_keys(sorted, [&arrival](const NameKey& a, const NameKey& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
     const int order = arrival[a.index].first.compare(arrival[b.index].first);
     return order != 0 ? order < 0 : a.index < b.index;

@@ -43,9 +43,9 @@ template <bool kCheckUtf8>
 class Parser {
  public:
   Parser(const unsigned char* data, std::size_t size) : begin_(data), p_(data), end_(data + size) {
-    // Enough for a typical request without regrowing the shared stacks.
-    elements_.reserve(16);
-    members_.reserve(16);
+    // Enough for a typical request without regrowing the member stack, and small enough for the
+    // allocator's fast path; the element stack is taken only when an array appears.
+    members_.reserve(8);
   }
 
   ParseResult run() {
@@ -121,7 +121,31 @@ class Parser {
     return value;
   }
 
+  // Short integers, the usual number in a request, are read here; anything longer, or with a
+  // fraction or an exponent, goes to the full conversion from its first byte again.
   JsonValue parse_number() {
+    const unsigned char* q = p_;
+    const bool negative = *q == '-';
+    if (negative) ++q;
+    if (q != end_ && *q >= '1' && *q <= '9') {
+      std::uint64_t magnitude = 0;
+      const unsigned char* const digits = q;
+      while (q != end_ && q - digits < 18 && static_cast<unsigned char>(*q - '0') < 10) {
+        magnitude = magnitude * 10 + (*q++ - '0');
+      }
+      if (q == end_ || !ends_short_integer(*q)) return parse_full_number();
+      p_ = q;
+      if (!negative) return JsonValue::unsigned_integer(magnitude);
+      return JsonValue::negative_integer(-static_cast<std::int64_t>(magnitude));
+    }
+    return parse_full_number();
+  }
+
+  static bool ends_short_integer(unsigned char c) {
+    return static_cast<unsigned char>(c - '0') >= 10 && c != '.' && c != 'e' && c != 'E';
+  }
+
+  JsonValue parse_full_number() {
     NumberRead number = read_number(p_, end_);
     p_ = number.stop;
     if (!number.failure.empty()) return failed(number.failure);
@@ -182,7 +206,7 @@ class Parser {
     ++p_;
     ++depth_left_;
     const std::span<JsonMember> arrival(members_.data() + base, members_.size() - base);
-    JsonValue object = JsonValue::object(take_in_name_order(arrival, keys_));
+    JsonValue object = JsonValue::object_in_name_order(take_in_name_order(arrival, keys_));
     members_.resize(base);
     return object;
   }

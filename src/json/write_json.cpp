@@ -1,8 +1,10 @@
 #include "json/write_json.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 #include "json/format_double.hpp"
 #include "json/plain_run.hpp"
@@ -26,98 +28,149 @@ constexpr std::array<char, 256> make_escape_table() {
 }
 constexpr std::array<char, 256> kEscape = make_escape_table();
 
-void append_escape(std::string& out, unsigned char byte) {
-  const char escape = kEscape[byte];
-  if (escape != 'u') {
-    const char pair[] = {'\\', escape};
-    out.append(pair, 2);
-  } else {
-    constexpr char kHex[] = "0123456789abcdef";
-    const char unicode[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
-    out.append(unicode, 6);
+// The longest escape, \u00xx, and the longest integer, a sign and 20 digits, with room to spare.
+constexpr std::size_t kMaxEscape = 6;
+constexpr std::size_t kMaxInteger = 24;
+// The first room a write asks for; small responses never need more.
+constexpr std::size_t kFirstRoom = 512;
+
+// Writes straight into the output string's buffer: each token asks for the room it may need at
+// most, so the buffer is checked once per token and grown geometrically, never byte by byte. The
+// string is cut back to the bytes written when the writer is done.
+class Writer {
+ public:
+  explicit Writer(std::string& out) : out_(out), start_(out.size()) {
+    out_.resize(std::max(out_.capacity(), start_ + kFirstRoom));
+    p_ = out_.data() + start_;
+    limit_ = out_.data() + out_.size();
   }
-}
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+  ~Writer() { out_.resize(static_cast<std::size_t>(p_ - out_.data())); }
 
-void append_string(std::string& out, const std::string& text) {
-  out.push_back('"');
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* const end = p + text.size();
-  std::uint64_t seen = 0;  // the high-bit summary matters only to the reader
-  for (;;) {
-    const unsigned char* run_end = find_plain_run_end(p, end, seen);
-    out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(run_end - p));
-    if (run_end == end) break;
-    append_escape(out, *run_end);
-    p = run_end + 1;
+  void value(const JsonValue& value) {
+    switch (value.kind()) {
+      case Kind::kNull:
+        put("null", 4);
+        break;
+      case Kind::kBoolean:
+        if (*value.as_boolean()) {
+          put("true", 4);
+        } else {
+          put("false", 5);
+        }
+        break;
+      case Kind::kNumber:
+        number(value);
+        break;
+      case Kind::kString:
+        string(*value.as_string());
+        break;
+      case Kind::kArray:
+        array(*value.as_array());
+        break;
+      case Kind::kObject:
+        object(*value.as_members());
+        break;
+    }
   }
-  out.push_back('"');
-}
 
-template <class Integer>
-void append_integer(std::string& out, Integer value) {
-  char text[24];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  out.append(text, result.ptr);
-}
-
-void append_value(std::string& out, const JsonValue& value);
-
-void append_array(std::string& out, const JsonArray& elements) {
-  out.push_back('[');
-  bool first = true;
-  for (const JsonValue& element : elements) {
-    if (!first) out.push_back(',');
-    first = false;
-    append_value(out, element);
+ private:
+  void room(std::size_t count) {
+    if (static_cast<std::size_t>(limit_ - p_) < count) grow(count);
   }
-  out.push_back(']');
-}
 
-void append_object(std::string& out, const JsonMembers& members) {
-  out.push_back('{');
-  bool first = true;
-  for (const auto& [name, member] : members) {
-    if (!first) out.push_back(',');
-    first = false;
-    append_string(out, name);
-    out.push_back(':');
-    append_value(out, member);
+  void grow(std::size_t count) {
+    const auto used = static_cast<std::size_t>(p_ - out_.data());
+    out_.resize(std::max(2 * out_.size(), used + count));
+    p_ = out_.data() + used;
+    limit_ = out_.data() + out_.size();
   }
-  out.push_back('}');
-}
 
-void append_number(std::string& out, const JsonValue& value) {
-  if (const auto u = value.as_unsigned()) {
-    append_integer(out, *u);
-  } else if (const auto n = value.as_negative()) {
-    append_integer(out, *n);
-  } else {
-    append_double(out, *value.as_double());
+  void put(const char* text, std::size_t count) {
+    room(count);
+    std::memcpy(p_, text, count);
+    p_ += count;
   }
-}
 
-void append_value(std::string& out, const JsonValue& value) {
-  switch (value.kind()) {
-    case Kind::kNull:
-      out.append("null");
-      break;
-    case Kind::kBoolean:
-      out.append(*value.as_boolean() ? "true" : "false");
-      break;
-    case Kind::kNumber:
-      append_number(out, value);
-      break;
-    case Kind::kString:
-      append_string(out, *value.as_string());
-      break;
-    case Kind::kArray:
-      append_array(out, *value.as_array());
-      break;
-    case Kind::kObject:
-      append_object(out, *value.as_members());
-      break;
+  void put(char c) {
+    room(1);
+    *p_++ = c;
   }
-}
+
+  // Each run is copied in one piece; the room asked for covers the run, the escape that ends it
+  // and the closing quotation mark.
+  void string(const std::string& text) {
+    put('"');
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    std::uint64_t seen = 0;  // the high-bit summary matters only to the reader
+    for (;;) {
+      const unsigned char* run_end = find_plain_run_end(p, end, seen);
+      const auto run = static_cast<std::size_t>(run_end - p);
+      room(run + kMaxEscape + 1);
+      std::memcpy(p_, p, run);
+      p_ += run;
+      if (run_end == end) break;
+      escape(*run_end);
+      p = run_end + 1;
+    }
+    *p_++ = '"';
+  }
+
+  void escape(unsigned char byte) {
+    const char letter = kEscape[byte];
+    *p_++ = '\\';
+    *p_++ = letter;
+    if (letter == 'u') {
+      constexpr char kHex[] = "0123456789abcdef";
+      *p_++ = '0';
+      *p_++ = '0';
+      *p_++ = kHex[byte >> 4];
+      *p_++ = kHex[byte & 0xF];
+    }
+  }
+
+  void number(const JsonValue& value) {
+    room(std::max(kMaxInteger, kMaxDoubleText));
+    if (const auto u = value.as_unsigned()) {
+      p_ = std::to_chars(p_, limit_, *u).ptr;
+    } else if (const auto n = value.as_negative()) {
+      p_ = std::to_chars(p_, limit_, *n).ptr;
+    } else {
+      p_ = write_double(p_, *value.as_double());
+    }
+  }
+
+  void array(const JsonArray& elements) {
+    put('[');
+    bool first = true;
+    for (const JsonValue& element : elements) {
+      if (!first) put(',');
+      first = false;
+      value(element);
+    }
+    put(']');
+  }
+
+  void object(const JsonMembers& members) {
+    put('{');
+    bool first = true;
+    for (const auto& [name, member] : members) {
+      if (!first) put(',');
+      first = false;
+      string(name);
+      put(':');
+      value(member);
+    }
+    put('}');
+  }
+
+  std::string& out_;
+  const std::size_t start_;
+  char* p_;
+  char* limit_;
+};
 
 }  // namespace
 
@@ -128,7 +181,7 @@ std::string write_json(const JsonValue& value) {
 }
 
 void write_json(const JsonValue& value, std::string& out) {
-  append_value(out, value);
+  Writer(out).value(value);
 }
 
 }  // namespace ktarn::json

@@ -1,0 +1,85 @@
+// The value's own storage and the word-wise string scans: escapes at every position of short and
+// word-straddling strings, integers on the edge of the short path, and moves and copies that
+// must keep trees intact, a value assigned one of its own members included.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "json/json_value.hpp"
+#include "json/parse_json.hpp"
+#include "json/write_json.hpp"
+
+namespace ktarn::json {
+namespace {
+
+// Every string length around one and two words, with one byte that must be escaped placed at
+// every position: the reader must resolve it and the writer must escape it, wherever the scan's
+// last (overlapping) word happens to fall.
+TEST(PlainRuns, EscapeAtEveryPositionRoundTrips) {
+  for (std::size_t length = 1; length <= 20; ++length) {
+    for (std::size_t at = 0; at < length; ++at) {
+      for (const char special : {'"', '\\', '\n', '\x1f'}) {
+        std::string text(length, 'x');
+        text[at] = special;
+        const std::string written = write_json(JsonValue::string(text));
+        const auto parsed = parse_json(written);
+        ASSERT_TRUE(parsed.has_value()) << written;
+        EXPECT_EQ(*parsed->as_string(), text) << written;
+        EXPECT_EQ(write_json(*parsed), written);
+      }
+    }
+  }
+}
+
+TEST(ShortIntegers, EdgesOfTheFastPathKeepTheirForm) {
+  struct Case {
+    const char* text;
+    const char* written;
+  };
+  const Case cases[] = {
+      {"[999999999999999999]", "[999999999999999999]"},
+      {"[-999999999999999999]", "[-999999999999999999]"},
+      {"[1000000000000000000]", "[1000000000000000000]"},
+      {"[-9223372036854775808]", "[-9223372036854775808]"},
+      {"[12.5,12e1,12E1,-7]", "[12.5,120.0,120.0,-7]"},
+      {"12", "12"},
+      {"[1,-1]", "[1,-1]"},
+  };
+  for (const Case& c : cases) {
+    const auto parsed = parse_json(c.text);
+    ASSERT_TRUE(parsed.has_value()) << c.text;
+    EXPECT_EQ(write_json(*parsed), c.written) << c.text;
+  }
+  EXPECT_FALSE(parse_json("[12a]").has_value());
+  EXPECT_FALSE(parse_json("[-12-]").has_value());
+}
+
+TEST(JsonValueStorage, MovesLeaveNullAndCopiesAreDeep) {
+  JsonValue original = *parse_json(R"({"a":["a long string that lives on the heap",{"b":2}]})");
+  const JsonValue copy = original;
+  JsonValue moved = std::move(original);
+  EXPECT_TRUE(original.is_null());  // NOLINT(bugprone-use-after-move): defined to be null
+  EXPECT_EQ(moved, copy);
+  moved = copy;
+  EXPECT_EQ(write_json(moved), write_json(copy));
+}
+
+TEST(JsonValueStorage, AssignsACopyOfItsOwnMember) {
+  JsonValue value = *parse_json(R"({"a":["a long string that lives on the heap",[1,2]]})");
+  value = *find_member(value, "a");
+  EXPECT_EQ(write_json(value), R"(["a long string that lives on the heap",[1,2]])");
+}
+
+// Output far beyond the writer's first room, appended after text already in the string.
+TEST(WriteJson, GrowsPastItsFirstRoomAndKeepsThePrefix) {
+  JsonValue array = JsonValue::array();
+  for (int i = 0; i < 2000; ++i) array.push_back(JsonValue::string(std::string(7, 'a' + i % 26)));
+  std::string out = "prefix:";
+  write_json(array, out);
+  ASSERT_EQ(out.size(), 7 + 2 + 2000 * 9 + 1999);
+  EXPECT_EQ(out.substr(0, 19), "prefix:[\"aaaaaaa\",\"");
+  EXPECT_EQ(out.back(), ']');
+}
+
+}  // namespace
+}  // namespace ktarn::json
