@@ -32,8 +32,10 @@ void open_standard_descriptors() {
 int main(int argc, char** argv) {
   using namespace ktarn::host;
   open_standard_descriptors();
-  // A reader that has gone must show up as a failed write, which ends the loop, not kill us.
+  // A reader that has gone must show up as a failed write, which ends the loop, not kill us; and
+  // a keychain write beyond a file size limit must fail with its status message, not kill us.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   const std::vector<std::string_view> arguments(argv, argv + argc);
   const std::string_view key_name = choose_key_name(arguments);
   if (!is_valid_key_name(key_name)) {

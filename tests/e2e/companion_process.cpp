@@ -97,7 +97,9 @@ void check_channels(const std::array<Channel, 3>& channels) {
   for (int target = 0; target < 3; ++target) {
     if (channels[target] == Channel::kClosed) ::close(target);
   }
-  ::signal(SIGPIPE, SIG_DFL);  // the companion must protect itself
+  // The companion must protect itself: it starts with the default dispositions a browser gives.
+  ::signal(SIGPIPE, SIG_DFL);
+  ::signal(SIGXFSZ, SIG_DFL);
   ::execve(path, argv, envp);
   ::_exit(127);
 }
