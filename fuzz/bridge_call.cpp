@@ -171,8 +171,11 @@ void script_desktop(ScriptedDesktop& desktop, FuzzInput& input) {
   if (input.flag()) {
     desktop.frontmost.reset();
   } else if (input.flag()) {
-    desktop.frontmost =
-        ScriptedDesktop::Application{static_cast<std::int16_t>(input.word()), input.short_text()};
+    // localizedName is platform text, always well-formed: the scripted name is taken only if so.
+    const std::int16_t pid = static_cast<std::int16_t>(input.word());
+    const std::string name = input.short_text();
+    desktop.frontmost = ScriptedDesktop::Application{
+        pid, ktarn::platform::software::SoftwareFoundation().string_with_utf8_string(name.c_str())};
   }
   desktop.calloc_fails = input.flag();
   for (std::uint8_t count = input.byte() % 8; count > 0; --count) {

@@ -13,6 +13,7 @@
 // parses, is canonical, has exactly the members of a response object and echoes the request's
 // id; the loop stops silently at the first line it may not take, or at a failed write.
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -212,6 +213,10 @@ std::vector<JsonValue> answerable_requests(std::string_view stream, const Stream
   return requests;
 }
 
+constexpr std::array<std::string_view, 5> kOperationWords = {"health", "key", "sign", "snapshot",
+                                                             "delete-key"};
+
+// The member's text, or "" when it is missing or not a string, as the dispatcher reads "id".
 std::string member_text(const JsonValue& value, std::string_view name) {
   const JsonValue* member = ktarn::json::find_member(value, name);
   const std::string* text = member != nullptr ? member->as_string() : nullptr;
@@ -231,10 +236,7 @@ void check_response(std::string_view line, const JsonValue& request, std::string
   require(*ok->as_boolean() ? ktarn::json::find_member(*response, "result") != nullptr
                             : error != nullptr && error->as_string() != nullptr);
   const std::string type = member_text(request, "type");
-  const JsonValue* type_value = ktarn::json::find_member(request, "type");
-  if (type_value == nullptr || type_value->as_string() == nullptr ||
-      (type != "health" && type != "key" && type != "sign" && type != "snapshot" &&
-       type != "delete-key")) {
+  if (std::ranges::find(kOperationWords, type) == kOperationWords.end()) {
     require(!*ok->as_boolean() && *error->as_string() == ktarn::host::kUnsupportedOperation);
   } else if (type == "health") {
     require(*ktarn::json::find_member(*response, "result") == ktarn::macos::health_report());
