@@ -27,7 +27,7 @@ class Desktop {
   virtual Ref frontmost_application() = 0;
   // processIdentifier of an application; 0 or below counts as no application.
   virtual std::int32_t process_identifier(const Object& application) = 0;
-  // localizedName of an application, or none.
+  // localizedName of an application (valid UTF-8), or none.
   virtual std::optional<std::string> localized_name(const Object& application) = 0;
 
   // calloc of count process-id slots, zero-filled; nullptr on exhaustion.
