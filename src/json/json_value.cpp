@@ -52,7 +52,7 @@ JsonValue JsonValue::object() {
 JsonValue JsonValue::object(JsonMembers members) {
   if (in_name_order(members)) return object_in_name_order(std::move(members));
   std::vector<NameKey> keys;
-  return object_in_name_order(take_in_name_order(members, keys));
+  return object_in_name_order(take_in_name_order(members, keys, nullptr));
 }
 
 std::optional<std::int64_t> JsonValue::as_signed_integer() const {

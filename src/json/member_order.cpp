@@ -37,6 +37,30 @@ void sort_keys(std::span<NameKey> keys, Less less) {
   }
 }
 
+// True when the members' leading bytes are those of the remembered object, in the same order.
+bool same_prefixes(std::span<const JsonMember> arrival, const RememberedOrder& memo) {
+  if (arrival.size() != memo.count) return false;
+  for (std::size_t i = 0; i < arrival.size(); ++i) {
+    if (prefix_of(arrival[i].first) != memo.prefixes[i]) return false;
+  }
+  return true;
+}
+
+// Keeps the order just found when the leading bytes alone decide it (no two are equal), and
+// forgets any older one otherwise.
+void remember_order(std::span<const NameKey> sorted, RememberedOrder& memo) {
+  memo.count = 0;
+  if (sorted.size() > RememberedOrder::kMembers) return;
+  for (std::size_t i = 1; i < sorted.size(); ++i) {
+    if (sorted[i - 1].prefix == sorted[i].prefix) return;
+  }
+  for (std::size_t i = 0; i < sorted.size(); ++i) {
+    memo.prefixes[sorted[i].index] = sorted[i].prefix;
+    memo.order[i] = sorted[i].index;
+  }
+  memo.count = sorted.size();
+}
+
 }  // namespace
 
 bool name_less(std::string_view a, std::string_view b) {
@@ -54,11 +78,18 @@ bool in_name_order(std::span<const JsonMember> members) {
   return true;
 }
 
-JsonMembers take_in_name_order(std::span<JsonMember> arrival, std::vector<NameKey>& keys) {
+JsonMembers take_in_name_order(std::span<JsonMember> arrival, std::vector<NameKey>& keys,
+                               RememberedOrder* memo) {
   JsonMembers ordered;
   ordered.reserve(arrival.size());
   if (in_name_order(arrival)) {
     for (JsonMember& member : arrival) ordered.push_back(std::move(member));
+    return ordered;
+  }
+  if (memo != nullptr && same_prefixes(arrival, *memo)) {
+    for (std::size_t i = 0; i < arrival.size(); ++i) {
+      ordered.push_back(std::move(arrival[memo->order[i]]));
+    }
     return ordered;
   }
   // Small objects, the usual case, sort their keys on the stack.
@@ -75,6 +106,7 @@ JsonMembers take_in_name_order(std::span<JsonMember> arrival, std::vector<NameKe
     const int order = arrival[a.index].first.compare(arrival[b.index].first);
     return order != 0 ? order < 0 : a.index < b.index;
   });
+  if (memo != nullptr) remember_order(sorted, *memo);
   for (std::size_t i = 0; i < sorted.size(); ++i) {
     JsonMember& member = arrival[sorted[i].index];
     const bool repeated = i + 1 < sorted.size() && sorted[i + 1].prefix == sorted[i].prefix &&

@@ -4,6 +4,7 @@
 // arrived last is kept, which is how a repeated name in a text or a repeated insert behaves.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -26,8 +27,21 @@ struct NameKey {
   std::uint32_t index;
 };
 
+// The order found for an object whose names all differed in their leading eight bytes. The
+// records of one array usually repeat the same names in the same arrival order, so their order is
+// found once and reused for as long as the leading bytes match, which then decide the order alone.
+// Only objects of up to kMembers members are remembered, in place, so remembering allocates
+// nothing.
+struct RememberedOrder {
+  static constexpr std::size_t kMembers = 32;
+  std::size_t count = 0;                         // members of the remembered object; 0: none
+  std::array<std::uint64_t, kMembers> prefixes;  // in arrival order
+  std::array<std::uint32_t, kMembers> order;     // arrival indices in name order
+};
+
 // Moves the members out of arrival into a new vector in name order, keeping the last of repeated
-// names. keys is scratch space, reused from call to call.
-JsonMembers take_in_name_order(std::span<JsonMember> arrival, std::vector<NameKey>& keys);
+// names. keys (for large objects) is reused from call to call, and so is memo unless it is null.
+JsonMembers take_in_name_order(std::span<JsonMember> arrival, std::vector<NameKey>& keys,
+                               RememberedOrder* memo);
 
 }  // namespace ktarn::json

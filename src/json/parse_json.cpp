@@ -1,6 +1,7 @@
 #include "json/parse_json.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -162,6 +163,7 @@ class Parser {
   JsonValue parse_array() {
     if (!open_nested()) return JsonValue();
     if (p_ == end_) return failed(category::kEofInList);
+    ++arrays_open_;
     const std::size_t base = elements_.size();
     if (*p_ != ']') {
       for (;;) {
@@ -178,6 +180,7 @@ class Parser {
     }
     ++p_;
     ++depth_left_;
+    --arrays_open_;
     // The shared stack keeps one growing buffer per parse; each array gets an exact allocation.
     const auto first = elements_.begin() + static_cast<std::ptrdiff_t>(base);
     JsonValue array = JsonValue::array(
@@ -206,7 +209,8 @@ class Parser {
     ++p_;
     ++depth_left_;
     const std::span<JsonMember> arrival(members_.data() + base, members_.size() - base);
-    JsonValue object = JsonValue::object_in_name_order(take_in_name_order(arrival, keys_));
+    JsonValue object =
+        JsonValue::object_in_name_order(take_in_name_order(arrival, keys_, remembered_order()));
     members_.resize(base);
     return object;
   }
@@ -234,9 +238,10 @@ class Parser {
     if (p_ != end_ && *p_ == '"') {
       text.assign(chars(run), static_cast<std::size_t>(p_ - run));
     } else {
-      scratch_.assign(chars(run), static_cast<std::size_t>(p_ - run));
+      out_ = scratch_room(run);
+      put(run, static_cast<std::size_t>(p_ - run));
       if (!parse_escaped_rest(seen)) return text;
-      text.assign(scratch_);
+      text.assign(scratch_.data(), static_cast<std::size_t>(out_ - scratch_.data()));
     }
     // Byte input: the resolved string must be UTF-8, checked once it is complete.
     if (kCheckUtf8 && any_high_bit(seen) && !is_valid_utf8(text)) {
@@ -245,6 +250,27 @@ class Parser {
     }
     ++p_;
     return text;
+  }
+
+  // Only objects inside an array are likely to repeat the names of one before them.
+  RememberedOrder* remembered_order() {
+    if (arrays_open_ == 0) return nullptr;
+    return &orders_[static_cast<std::size_t>(depth_left_) % orders_.size()];
+  }
+
+  // The scratch buffer, holding at least as many bytes as remain from run to the end of the input:
+  // escapes only ever shrink, so no resolved string can outgrow it and it is sized once a parse.
+  char* scratch_room(const unsigned char* run) {
+    const auto remaining = static_cast<std::size_t>(end_ - run);
+    if (scratch_.size() < remaining) {
+      scratch_.resize_and_overwrite(remaining, [](char*, std::size_t n) { return n; });
+    }
+    return scratch_.data();
+  }
+
+  void put(const unsigned char* from, std::size_t count) {
+    copy_bytes(out_, chars(from), count);
+    out_ += count;
   }
 
   // Continues a string at a byte that ended a plain run; stops on the closing quotation mark.
@@ -257,7 +283,7 @@ class Parser {
       if (!parse_escape()) return false;
       const unsigned char* run = p_;
       p_ = find_plain_run_end(p_, end_, seen);
-      scratch_.append(chars(run), static_cast<std::size_t>(p_ - run));
+      put(run, static_cast<std::size_t>(p_ - run));
     }
   }
 
@@ -293,7 +319,7 @@ class Parser {
         return fail(category::kInvalidEscape);
     }
     ++p_;
-    scratch_.push_back(replacement);
+    *out_++ = replacement;
     return true;
   }
 
@@ -303,7 +329,7 @@ class Parser {
     if (!read_hex4(unit)) return false;
     if (is_low_surrogate(unit)) return fail(category::kLoneLeadingSurrogate);
     if (!is_high_surrogate(unit)) {
-      append_utf8(scratch_, static_cast<char32_t>(unit));
+      out_ = put_utf8(out_, static_cast<char32_t>(unit));
       return true;
     }
     for (const unsigned char expected : {'\\', 'u'}) {
@@ -314,8 +340,8 @@ class Parser {
     std::uint32_t low;
     if (!read_hex4(low)) return false;
     if (!is_low_surrogate(low)) return fail(category::kLoneLeadingSurrogate);
-    append_utf8(scratch_,
-                static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
+    out_ =
+        put_utf8(out_, static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
     return true;
   }
 
@@ -335,12 +361,17 @@ class Parser {
   const unsigned char* p_;
   const unsigned char* const end_;
   int depth_left_ = kDepthLimit;
+  int arrays_open_ = 0;
   bool failed_ = false;
   std::string_view category_;
   std::string scratch_;
+  char* out_ = nullptr;  // where the next resolved byte of an escaped string goes
   std::vector<JsonValue> elements_;
   std::vector<JsonMember> members_;
   std::vector<NameKey> keys_;
+  // One remembered order per nesting level (modulo a few), so that the objects nested in each
+  // record of an array do not make the records forget theirs.
+  std::array<RememberedOrder, 4> orders_;
 };
 
 }  // namespace

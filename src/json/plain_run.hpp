@@ -68,6 +68,33 @@ inline const unsigned char* find_plain_run_end(const unsigned char* p, const uns
   return p;
 }
 
+// The first and the last sizeof(Word) of count bytes, sizeof(Word) <= count <= 2 * sizeof(Word).
+template <class Word>
+inline void copy_overlapping(char* to, const char* from, std::size_t count) {
+  Word head;
+  Word tail;
+  std::memcpy(&head, from, sizeof(Word));
+  std::memcpy(&tail, from + count - sizeof(Word), sizeof(Word));
+  std::memcpy(to, &head, sizeof(Word));
+  std::memcpy(to + count - sizeof(Word), &tail, sizeof(Word));
+}
+
+// Copies a run: with at most two overlapping loads and stores when it is short, so the short names
+// and values that make up most of a request never pay for a library call.
+inline void copy_bytes(char* to, const char* from, std::size_t count) {
+  if (count >= 16) {
+    std::memcpy(to, from, count);
+  } else if (count >= 8) {
+    copy_overlapping<std::uint64_t>(to, from, count);
+  } else if (count >= 4) {
+    copy_overlapping<std::uint32_t>(to, from, count);
+  } else if (count >= 2) {
+    copy_overlapping<std::uint16_t>(to, from, count);
+  } else if (count == 1) {
+    *to = *from;
+  }
+}
+
 // True when a byte ORed into seen by find_plain_run_end had its high bit set.
 inline bool any_high_bit(std::uint64_t seen) {
   return (seen & kPlainRunHighBits) != 0;

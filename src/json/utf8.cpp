@@ -50,25 +50,24 @@ bool is_valid_utf8(std::string_view text) {
   return true;
 }
 
-void append_utf8(std::string& out, char32_t code_point) {
+char* put_utf8(char* out, char32_t code_point) {
   const auto cp = static_cast<std::uint32_t>(code_point);
   if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
+    *out++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    const char bytes[] = {static_cast<char>(0xC0 | (cp >> 6)),
-                          static_cast<char>(0x80 | (cp & 0x3F))};
-    out.append(bytes, 2);
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    const char bytes[] = {static_cast<char>(0xE0 | (cp >> 12)),
-                          static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
-                          static_cast<char>(0x80 | (cp & 0x3F))};
-    out.append(bytes, 3);
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    const char bytes[] = {
-        static_cast<char>(0xF0 | (cp >> 18)), static_cast<char>(0x80 | ((cp >> 12) & 0x3F)),
-        static_cast<char>(0x80 | ((cp >> 6) & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
-    out.append(bytes, 4);
+    *out++ = static_cast<char>(0xF0 | (cp >> 18));
+    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return out;
 }
 
 }  // namespace ktarn::json

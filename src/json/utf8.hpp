@@ -11,7 +11,8 @@ namespace ktarn::json {
 // True when every byte of text belongs to a well-formed UTF-8 sequence.
 bool is_valid_utf8(std::string_view text);
 
-// Appends the UTF-8 encoding of a Unicode scalar value (not a surrogate, at most 0x10FFFF).
-void append_utf8(std::string& out, char32_t code_point);
+// Stores the UTF-8 encoding of a Unicode scalar value (not a surrogate, at most 0x10FFFF) at out,
+// which has room for four bytes, and returns the end of what it stored.
+char* put_utf8(char* out, char32_t code_point);
 
 }  // namespace ktarn::json

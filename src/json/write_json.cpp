@@ -109,7 +109,7 @@ class Writer {
       const unsigned char* run_end = find_plain_run_end(p, end, seen);
       const auto run = static_cast<std::size_t>(run_end - p);
       room(run + kMaxEscape + 1);
-      std::memcpy(p_, p, run);
+      copy_bytes(p_, reinterpret_cast<const char*>(p), run);
       p_ += run;
       if (run_end == end) break;
       escape(*run_end);

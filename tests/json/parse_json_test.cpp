@@ -36,6 +36,24 @@ INSTANTIATE_TEST_SUITE_P(
                              "{\"B\":0,\"a\":0,\"aa\":0,\"\xC3\xA9\":0}"},
                     Accepted{R"({"":1,"a\u0000":2,"a":3})", R"({"":1,"a":3,"a\u0000":2})"}));
 
+// Records of one array that repeat their names: the order found for one record may be reused only
+// where it is still right.
+INSTANTIATE_TEST_SUITE_P(
+    Records, ParseAccepts,
+    testing::Values(
+        Accepted{R"([{"b":1,"a":2},{"b":3,"a":4}])", R"([{"a":2,"b":1},{"a":4,"b":3}])"},
+        Accepted{R"([{"b":1,"a":2},{"a":3,"b":4}])", R"([{"a":2,"b":1},{"a":3,"b":4}])"},
+        Accepted{R"([{"b":1,"a":2},{"c":1,"a":2}])", R"([{"a":2,"b":1},{"a":2,"c":1}])"},
+        Accepted{R"([{"b":1,"a":2},{"b":3,"a":4,"b":5}])", R"([{"a":2,"b":1},{"a":4,"b":5}])"},
+        Accepted{R"([{"b":1,"a":2},{"b\u0000":1,"a":2}])",
+                 R"([{"a":2,"b":1},{"a":2,"b\u0000":1}])"},
+        Accepted{R"([{"zzzzzzzz1":1,"a":2},{"zzzzzzzz2":1,"a":2}])",
+                 R"([{"a":2,"zzzzzzzz1":1},{"a":2,"zzzzzzzz2":1}])"},
+        Accepted{R"([{"zzzzzzzz2":1,"zzzzzzzz1":2,"a":0},{"zzzzzzzz1":1,"zzzzzzzz2":2,"a":0}])",
+                 R"([{"a":0,"zzzzzzzz1":2,"zzzzzzzz2":1},{"a":0,"zzzzzzzz1":1,"zzzzzzzz2":2}])"},
+        Accepted{R"([{"w":{"y":1,"x":2},"n":1},{"w":{"y":3,"x":4},"n":2}])",
+                 R"([{"n":1,"w":{"x":2,"y":1}},{"n":2,"w":{"x":4,"y":3}}])"}));
+
 struct Rejected {
   std::string input;
   std::string_view category;
