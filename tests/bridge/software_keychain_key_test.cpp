@@ -134,6 +134,23 @@ TEST_F(SoftwareKeychainKeyTest, AReplacedKeyIsNeverServedFromAnEarlierDecode) {
   EXPECT_TRUE(verifies(second_der, kDigest, sign(*second, kDigest)));
 }
 
+// Later lookups share one decoded key and its signing context; using it for one key object
+// must leave it fit for every other, in any order.
+TEST_F(SoftwareKeychainKeyTest, KeysFoundAgainShareOneSignerThatStaysUsable) {
+  Ref first = create_and_find("kTARN.reused");
+  ASSERT_TRUE(first);
+  Ref again;
+  ASSERT_EQ(keychain_.sec_item_copy_matching(lookup_query(open_keychain(), "kTARN.reused"), again),
+            0);
+  ASSERT_TRUE(again);
+  Bytes der = public_der(*first);
+  Bytes other_digest(32, 0x5a);
+  Bytes from_first = sign(*first, kDigest);
+  EXPECT_TRUE(verifies(der, other_digest, sign(*again, other_digest)));
+  EXPECT_EQ(sign(*again, kDigest), from_first);
+  EXPECT_TRUE(verifies(der, kDigest, from_first));
+}
+
 TEST_F(SoftwareKeychainKeyTest, AnotherProcessViewFindsTheSameKey) {
   Ref key = create_and_find("kTARN.shared");
   ASSERT_TRUE(key);

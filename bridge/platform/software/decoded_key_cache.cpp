@@ -1,19 +1,23 @@
 #include "bridge/platform/software/decoded_key_cache.hpp"
 
+#include <utility>
+
 namespace ktarn::platform::software {
 
-Pkey DecodedKeyCache::decode(const SecretBytes& stored) {
-  for (const auto& [bytes, key] : entries_) {
-    if (bytes == stored) return key;
+DecodedKey DecodedKeyCache::decode(const SecretBytes& stored) {
+  for (const Entry& entry : entries_) {
+    if (entry.stored == stored) return entry.decoded;
   }
   Pkey key = decode_rsa_private_key(stored.view());
-  if (key) remember(stored, key);
-  return key;
+  if (!key) return {};
+  return remember(stored, std::move(key));
 }
 
-void DecodedKeyCache::remember(const SecretBytes& stored, Pkey key) {
+DecodedKey DecodedKeyCache::remember(const SecretBytes& stored, Pkey key) {
+  Signer signer = make_sha256_signer(*key);
   if (entries_.size() == kCapacity) entries_.erase(entries_.begin());
-  entries_.emplace_back(stored, std::move(key));
+  entries_.push_back({stored, {std::move(key), std::move(signer)}});
+  return entries_.back().decoded;
 }
 
 }  // namespace ktarn::platform::software

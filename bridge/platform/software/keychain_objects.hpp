@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "bridge/platform/keychain.hpp"
+#include "bridge/platform/software/decoded_key_cache.hpp"
 #include "bridge/platform/software/key_item.hpp"
 #include "bridge/platform/software/keychain_database.hpp"
 #include "bridge/platform/software/rsa_key.hpp"
@@ -29,17 +30,20 @@ class KeychainObject final : public Object {
 };
 
 // A key: the item's attributes as they were read, and the decoded key (none when the stored
-// bytes do not decode, so using the key fails while its attributes can still be read).
+// bytes do not decode, so using the key fails while its attributes can still be read) with its
+// signing context (none for a public half).
 class KeyObject final : public Object {
  public:
-  KeyObject(KeyItem item, Pkey key) : item_(std::move(item)), key_(std::move(key)) {}
+  KeyObject(KeyItem item, DecodedKey decoded)
+      : item_(std::move(item)), decoded_(std::move(decoded)) {}
   const KeyItem& item() const { return item_; }
-  EVP_PKEY* key() const { return key_.get(); }
-  const Pkey& shared_key() const { return key_; }
+  EVP_PKEY* key() const { return decoded_.key.get(); }
+  EVP_PKEY_CTX* signer() const { return decoded_.signer.get(); }
+  const Pkey& shared_key() const { return decoded_.key; }
 
  private:
   KeyItem item_;
-  Pkey key_;
+  DecodedKey decoded_;
 };
 
 class ErrorObject final : public Object {

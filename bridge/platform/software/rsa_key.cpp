@@ -91,17 +91,23 @@ int key_size_in_bits(EVP_PKEY& key) {
   return EVP_PKEY_get_bits(&key);
 }
 
-std::optional<Bytes> sign_sha256_digest(EVP_PKEY& key, std::span<const std::uint8_t> digest) {
-  PkeyContext context(EVP_PKEY_CTX_new_from_pkey(nullptr, &key, nullptr), EVP_PKEY_CTX_free);
-  std::size_t length = 0;
-  if (!context || EVP_PKEY_sign_init(context.get()) <= 0 ||
-      EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) <= 0 ||
-      EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) <= 0 ||
-      EVP_PKEY_sign(context.get(), nullptr, &length, digest.data(), digest.size()) <= 0) {
-    return std::nullopt;
+Signer make_sha256_signer(EVP_PKEY& key) {
+  Signer signer(EVP_PKEY_CTX_new_from_pkey(nullptr, &key, nullptr), EVP_PKEY_CTX_free);
+  if (!signer || EVP_PKEY_sign_init(signer.get()) <= 0 ||
+      EVP_PKEY_CTX_set_rsa_padding(signer.get(), RSA_PKCS1_PADDING) <= 0 ||
+      EVP_PKEY_CTX_set_signature_md(signer.get(), EVP_sha256()) <= 0) {
+    return nullptr;
   }
-  Bytes signature(length);
-  if (EVP_PKEY_sign(context.get(), signature.data(), &length, digest.data(), digest.size()) <= 0) {
+  return signer;
+}
+
+std::optional<Bytes> sign_sha256_digest(EVP_PKEY_CTX& signer,
+                                        std::span<const std::uint8_t> digest) {
+  int size = EVP_PKEY_get_size(EVP_PKEY_CTX_get0_pkey(&signer));
+  if (size <= 0) return std::nullopt;
+  Bytes signature(static_cast<std::size_t>(size));
+  std::size_t length = signature.size();
+  if (EVP_PKEY_sign(&signer, signature.data(), &length, digest.data(), digest.size()) <= 0) {
     return std::nullopt;
   }
   signature.resize(length);

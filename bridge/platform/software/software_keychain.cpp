@@ -149,8 +149,8 @@ Ref SoftwareKeychain::sec_key_create_random_key(const Attributes& parameters, Re
     error = error_object(created.error());
     return nullptr;
   }
-  decoded_keys_.remember(created->item.private_key, created->key);
-  return std::make_unique<KeyObject>(std::move(created->item), std::move(created->key));
+  DecodedKey decoded = decoded_keys_.remember(created->item.private_key, std::move(created->key));
+  return std::make_unique<KeyObject>(std::move(created->item), std::move(decoded));
 }
 
 std::optional<Attributes> SoftwareKeychain::sec_key_copy_attributes(const Object& key) {
@@ -169,7 +169,8 @@ Ref SoftwareKeychain::sec_key_copy_public_key(const Object& key) {
   public_half.extractable = true;
   public_half.can_sign = false;
   public_half.private_key = SecretBytes();
-  return std::make_unique<KeyObject>(std::move(public_half), found->shared_key());
+  return std::make_unique<KeyObject>(std::move(public_half),
+                                     DecodedKey{found->shared_key(), nullptr});
 }
 
 // Only public keys are exported; a private key never leaves the keychain, extractable or not.
@@ -208,14 +209,15 @@ std::optional<Bytes> SoftwareKeychain::sec_key_create_signature(const Object& ke
     error = error_object(errSecParam);
     return std::nullopt;
   }
-  auto signature = sign_sha256_digest(*as_key(key)->key(), data);
+  EVP_PKEY_CTX* signer = as_key(key)->signer();
+  auto signature = signer ? sign_sha256_digest(*signer, data) : std::nullopt;
   if (!signature) error = error_object(errSecInternalComponent);
   return signature;
 }
 
 Ref SoftwareKeychain::key_object(KeyItem item) {
-  Pkey key = decoded_keys_.decode(item.private_key);
-  return std::make_unique<KeyObject>(std::move(item), std::move(key));
+  DecodedKey decoded = decoded_keys_.decode(item.private_key);
+  return std::make_unique<KeyObject>(std::move(item), std::move(decoded));
 }
 
 }  // namespace ktarn::platform::software
