@@ -147,6 +147,24 @@ TEST_F(SoftwareKeychainTest, ATruncatedKeychainFailsCleanly) {
   EXPECT_EQ(status, errSecInvalidKeychain);
 }
 
+// The open connection is kept between opens; a file rewritten in place under it, at once and to
+// the same size, must still be found out by the next open.
+TEST_F(SoftwareKeychainTest, AKeychainRewrittenInPlaceIsRefusedByTheNextOpen) {
+  open_keychain();
+  std::string other = home_ + "/notes.db";
+  write_file(other, "");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "CREATE TABLE notes (text TEXT)", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  std::string content(std::filesystem::file_size(path_), '\0');
+  std::ifstream(other, std::ios::binary).read(content.data(), std::streamsize(content.size()));
+  write_file(path_, content);
+  ASSERT_EQ(std::filesystem::file_size(path_), content.size());
+  Ref keychain;
+  EXPECT_EQ(keychain_.sec_keychain_open(path_, keychain), errSecInvalidKeychain);
+}
+
 TEST_F(SoftwareKeychainTest, ForeignObjectsAreRefused) {
   Object foreign;
   std::uint32_t status = 0;

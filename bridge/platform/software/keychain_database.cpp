@@ -99,7 +99,8 @@ StatusOr<KeyItem> read_item(Statement& row) {
 
 StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(const std::string& path) {
   FileIdentity identity;
-  if (OSStatus status = prepare_keychain_file(path, identity); status != errSecSuccess) {
+  FileChange change;
+  if (OSStatus status = prepare_keychain_file(path, identity, change); status != errSecSuccess) {
     return Unexpected(status);
   }
   sqlite3* db = nullptr;
@@ -111,7 +112,7 @@ StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(const std::st
   if (result != SQLITE_OK) return Unexpected(status_from_sqlite(result));
   if (!is_same_file(path, identity)) return Unexpected(errSecInvalidKeychain);
   if (OSStatus status = database->configure(); status != errSecSuccess) return Unexpected(status);
-  if (OSStatus status = database->make_keychain_if_empty(); status != errSecSuccess) {
+  if (OSStatus status = database->make_keychain_if_changed(change); status != errSecSuccess) {
     return Unexpected(status);
   }
   return database;
@@ -134,6 +135,15 @@ OSStatus KeychainDatabase::configure() {
   sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   return execute(db_, "PRAGMA synchronous = FULL; PRAGMA journal_mode = DELETE");
+}
+
+// The state is the one seen before the check, so a write that lands meanwhile shows as a change.
+OSStatus KeychainDatabase::make_keychain_if_changed(const FileChange& change) {
+  if (vetted_ == change) return errSecSuccess;
+  vetted_.reset();
+  OSStatus status = make_keychain_if_empty();
+  if (status == errSecSuccess && has_settled(change)) vetted_ = change;
+  return status;
 }
 
 // A fresh file (empty, or only just created by a process that died before finishing) becomes

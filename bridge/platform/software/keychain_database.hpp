@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,8 @@ class KeychainDatabase {
   }
 
   // Makes an empty file an empty unlocked keychain; anything else must already be a keychain.
-  OSStatus make_keychain_if_empty();
+  // A file whose state is unchanged since it last passed, and settled, is not read again.
+  OSStatus make_keychain_if_changed(const FileChange& change);
 
   KeychainDatabase(const KeychainDatabase&) = delete;
   KeychainDatabase& operator=(const KeychainDatabase&) = delete;
@@ -70,11 +72,13 @@ class KeychainDatabase {
   KeychainDatabase(sqlite3* db, std::string path, FileIdentity identity);
   OSStatus configure();
   StatusOr<Transaction> begin(const char* statement);
+  OSStatus make_keychain_if_empty();
 
   sqlite3* db_;
   std::unique_ptr<StatementCache> statements_;
   std::string path_;
   FileIdentity identity_;
+  std::optional<FileChange> vetted_;  // the file's state when it last proved to be a keychain
 };
 
 }  // namespace ktarn::platform::software

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "bridge/platform/software/keychain_status.hpp"
@@ -11,6 +12,10 @@
 namespace ktarn::platform::software {
 
 namespace {
+
+constexpr std::int64_t kNanosPerSecond = 1'000'000'000;
+// Far longer than any file system's time step.
+constexpr std::int64_t kSettleNs = 2 * kNanosPerSecond;
 
 class FileDescriptor {
  public:
@@ -61,7 +66,8 @@ OSStatus vet(const struct stat& info) {
 
 }  // namespace
 
-OSStatus prepare_keychain_file(const std::string& path, FileIdentity& identity) {
+OSStatus prepare_keychain_file(const std::string& path, FileIdentity& identity,
+                               FileChange& change) {
   if (path.empty() || path.front() != '/') return errSecNoSuchKeychain;
   for (int attempt = 0; attempt < 2; ++attempt) {
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
@@ -69,6 +75,7 @@ OSStatus prepare_keychain_file(const std::string& path, FileIdentity& identity) 
       struct stat info {};
       if (::fstat(file.get(), &info) != 0) return status_from_errno(errno);
       identity = {info.st_dev, info.st_ino};
+      change = {info.st_size, info.st_ctim.tv_sec * kNanosPerSecond + info.st_ctim.tv_nsec};
       return vet(info);
     }
     if (errno != ENOENT || attempt > 0) return status_from_errno(errno);
@@ -76,6 +83,12 @@ OSStatus prepare_keychain_file(const std::string& path, FileIdentity& identity) 
     if (OSStatus status = create_empty_file(path); status != errSecSuccess) return status;
   }
   return errSecIO;
+}
+
+bool has_settled(const FileChange& change) {
+  timespec now{};
+  if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+  return now.tv_sec * kNanosPerSecond + now.tv_nsec - change.changed_ns > kSettleNs;
 }
 
 bool is_same_file(const std::string& path, const FileIdentity& identity) {

@@ -57,12 +57,14 @@ OSStatus SoftwareKeychain::sec_keychain_open(const std::string& path, Ref& keych
 // Every open vets the file again; only a connection to that very file is reused.
 StatusOr<std::shared_ptr<KeychainDatabase>> SoftwareKeychain::connection(const std::string& path) {
   FileIdentity identity;
-  if (OSStatus status = prepare_keychain_file(path, identity); status != errSecSuccess) {
+  FileChange change;
+  if (OSStatus status = prepare_keychain_file(path, identity, change); status != errSecSuccess) {
     return Unexpected(status);
   }
   if (last_connection_ && last_connection_->is_open_on(path, identity)) {
     // The same file may have been rewritten in place since; it must still be a keychain.
-    if (OSStatus status = last_connection_->make_keychain_if_empty(); status != errSecSuccess) {
+    if (OSStatus status = last_connection_->make_keychain_if_changed(change);
+        status != errSecSuccess) {
       last_connection_.reset();
       return Unexpected(status);
     }
