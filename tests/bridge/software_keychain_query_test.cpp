@@ -1,5 +1,9 @@
-// How queries find and delete key items: every member must match, the oldest match wins, and a
-// locked keychain refuses to be searched or changed.
+// How queries find and delete key items: every member must match, the oldest match wins, a
+// locked keychain refuses to be searched or changed, and no read outlives the keychain's use.
+#include <sqlite3.h>
+
+#include <functional>
+
 #include "bridge/platform/software/key_creation.hpp"
 #include "bridge/platform/software/keychain_objects.hpp"
 #include "software_keychain_fixture.hpp"
@@ -162,6 +166,57 @@ TEST_F(SoftwareKeychainQueryTest, ALockedKeychainRefusesItemOperationsUntilUnloc
   set_locked(false);
   EXPECT_EQ(found_label(lookup_query(keychain_object_, "kTARN.a")), "first");
   EXPECT_EQ(found_label(lookup_query(keychain_object_, "kTARN.c")), "-25300");
+}
+
+// A write from another connection that refuses to wait: it commits only when no read of ours
+// still holds the file.
+int write_without_waiting(const std::string& path) {
+  sqlite3* db = nullptr;
+  int result = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  if (result == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 0);
+    result = sqlite3_exec(db, "BEGIN IMMEDIATE; UPDATE keychain_state SET locked = 0; COMMIT",
+                          nullptr, nullptr, nullptr);
+  }
+  sqlite3_close(db);
+  return result;
+}
+
+TEST_F(SoftwareKeychainQueryTest, TheReadOfAStatusCheckEndsWithTheLookupOrTheKeychainsUse) {
+  using Use = std::function<void(SoftwareKeychain&, SharedRef&)>;
+  const auto status_check = [](SoftwareKeychain& keychain, const SharedRef& opened) {
+    std::uint32_t status = 0;
+    EXPECT_EQ(keychain.sec_keychain_get_status(*opened, status), 0);
+  };
+  const struct {
+    const char* name;
+    bool locked;
+    Use use;
+  } cases[] = {
+      {"status, then the lookup", false,
+       [&](SoftwareKeychain& keychain, SharedRef& opened) {
+         status_check(keychain, opened);
+         Ref item;
+         EXPECT_EQ(keychain.sec_item_copy_matching(lookup_query(opened, "kTARN.a"), item), 0);
+       }},
+      {"status, then the keychain let go", false,
+       [&](SoftwareKeychain& keychain, SharedRef& opened) {
+         status_check(keychain, opened);
+         opened.reset();
+       }},
+      {"status of a locked keychain, then let go", true,
+       [&](SoftwareKeychain& keychain, SharedRef& opened) {
+         status_check(keychain, opened);
+         opened.reset();
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    set_locked(c.locked);
+    SharedRef opened = open_keychain();
+    c.use(keychain_, opened);
+    EXPECT_EQ(write_without_waiting(path_), SQLITE_OK);
+  }
 }
 
 }  // namespace

@@ -125,6 +125,7 @@ KeychainDatabase::KeychainDatabase(sqlite3* db, std::string path, FileIdentity i
       identity_(identity) {}
 
 KeychainDatabase::~KeychainDatabase() {
+  kept_read_.reset();
   statements_.reset();
   sqlite3_close_v2(db_);
 }
@@ -188,6 +189,7 @@ OSStatus KeychainDatabase::Transaction::commit() {
 }
 
 StatusOr<KeychainDatabase::Transaction> KeychainDatabase::begin(const char* statement) {
+  kept_read_.reset();
   if (OSStatus status = Statement(*statements_, statement).run(); status != errSecSuccess) {
     return Unexpected(status);
   }
@@ -200,6 +202,21 @@ StatusOr<KeychainDatabase::Transaction> KeychainDatabase::begin_read() {
 
 StatusOr<KeychainDatabase::Transaction> KeychainDatabase::begin_write() {
   return begin("BEGIN IMMEDIATE");
+}
+
+OSStatus KeychainDatabase::keep_reading() {
+  if (kept_read_) return errSecSuccess;
+  auto transaction = begin_read();
+  if (!transaction) return transaction.error();
+  kept_read_.emplace(std::move(*transaction));
+  return errSecSuccess;
+}
+
+StatusOr<KeychainDatabase::Transaction> KeychainDatabase::continue_reading() {
+  if (!kept_read_) return begin_read();
+  Transaction transaction(std::move(*kept_read_));
+  kept_read_.reset();
+  return transaction;
 }
 
 StatusOr<bool> KeychainDatabase::is_locked() {

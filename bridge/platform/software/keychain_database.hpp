@@ -57,8 +57,17 @@ class KeychainDatabase {
     explicit Transaction(KeychainDatabase* database) : database_(database) {}
     KeychainDatabase* database_;
   };
+  // Each begins afresh, ending any read kept open.
   StatusOr<Transaction> begin_read();
   StatusOr<Transaction> begin_write();
+
+  // A keychain's status check keeps its read open so that the lookup that follows reads the
+  // same state without taking the file's lock a second time. The kept read ends when the
+  // lookup takes it over, when another transaction begins, or when the keychain's user is done.
+  OSStatus keep_reading();
+  // The kept read, or a new one when none is kept.
+  StatusOr<Transaction> continue_reading();
+  void end_kept_read() { kept_read_.reset(); }
 
   // Inside a transaction:
   StatusOr<bool> is_locked();
@@ -79,6 +88,7 @@ class KeychainDatabase {
   std::string path_;
   FileIdentity identity_;
   std::optional<FileChange> vetted_;  // the file's state when it last proved to be a keychain
+  std::optional<Transaction> kept_read_;
 };
 
 }  // namespace ktarn::platform::software

@@ -18,11 +18,13 @@ inline constexpr CFTypeID kKeychainTypeId = 0x4b430001;
 inline constexpr CFTypeID kKeyTypeId = 0x4b430002;
 inline constexpr CFTypeID kErrorTypeId = 0x4b430003;
 
-// An open keychain; queries that name it share it.
+// An open keychain; queries that name it share it. A read its status check left open ends with
+// it at the latest, so no lock on the file outlives the use of the keychain.
 class KeychainObject final : public Object {
  public:
   explicit KeychainObject(std::shared_ptr<KeychainDatabase> database)
       : database_(std::move(database)) {}
+  ~KeychainObject() override { database_->end_kept_read(); }
   KeychainDatabase& database() const { return *database_; }
 
  private:

@@ -80,8 +80,7 @@ StatusOr<std::shared_ptr<KeychainDatabase>> SoftwareKeychain::connection(const s
 OSStatus SoftwareKeychain::sec_keychain_get_status(const Object& keychain, std::uint32_t& status) {
   const auto* opened = dynamic_cast<const KeychainObject*>(&keychain);
   if (opened == nullptr) return errSecParam;
-  auto transaction = opened->database().begin_read();
-  if (!transaction) return transaction.error();
+  if (OSStatus kept = opened->database().keep_reading(); kept != errSecSuccess) return kept;
   auto locked = opened->database().is_locked();
   if (!locked) return locked.error();
   constexpr std::uint32_t kReadWrite = 2 | 4;
@@ -96,7 +95,7 @@ OSStatus SoftwareKeychain::sec_item_copy_matching(const Attributes& query, Ref& 
   auto keychains = search_list(query);
   if (!keychains) return keychains.error();
   for (KeychainObject* keychain : *keychains) {
-    auto transaction = keychain->database().begin_read();
+    auto transaction = keychain->database().continue_reading();
     if (!transaction) return transaction.error();
     auto items = unlocked_items(keychain->database(), query);
     if (!items) return items.error();
