@@ -1,13 +1,19 @@
 // The floor of the whole-process benchmarks: a minimal program linking the same libraries as the
 // companion. Started with a reply size, it answers every line it reads with one line of that many
 // bytes; that is a raw two-process pipe ping-pong, a start-up floor and a memory floor at once.
+// Started with "sign" after the size, it also makes one RSA-2048 signature per line first: a bare
+// signer behind the same pipes.
 #include <openssl/crypto.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
+
+#include "rsa_signer.hpp"
 
 #ifdef KTARN_WITH_X11
 #include <X11/Xlib.h>
@@ -46,6 +52,9 @@ void touch_libraries() {
 int main(int argc, char** argv) {
   touch_libraries();
   std::size_t reply_size = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1;
+  const bool signs = argc > 2 && std::strcmp(argv[2], "sign") == 0;
+  std::unique_ptr<ktarn::bench::RsaSigner> signer =
+      signs ? std::make_unique<ktarn::bench::RsaSigner>() : nullptr;
   std::string reply(reply_size > 0 ? reply_size - 1 : 0, 'x');
   reply.push_back('\n');
   char buffer[8192];
@@ -56,6 +65,7 @@ int main(int argc, char** argv) {
     if (n <= 0) return 0;
     for (ssize_t i = 0; i < n; ++i) pending_lines += buffer[i] == '\n';
     for (; pending_lines > 0; --pending_lines) {
+      if (signer) signer->sign();
       if (!write_all(reply)) return 0;
     }
   }
