@@ -201,12 +201,12 @@ std::string envelope_error(std::string_view text) {
   require(ok != nullptr && ok->as_boolean().has_value());
   if (*ok->as_boolean()) {
     const auto* result = ktarn::json::find_member(*envelope, "result");
-    require(result != nullptr && result->as_members() != nullptr);
+    require(result != nullptr && result->as_members().has_value());
     return {};
   }
   const auto* error = ktarn::json::find_member(*envelope, "error");
-  require(error != nullptr && error->as_string() != nullptr);
-  return *error->as_string();
+  require(error != nullptr && error->as_string().has_value());
+  return std::string(*error->as_string());
 }
 
 bool envelope_may_be_lost(const ScriptedPlatform& scripted) {

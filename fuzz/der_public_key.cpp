@@ -117,27 +117,27 @@ std::optional<Bytes> modulus_of(const std::string& n) {
   return ktarn::macos::base64_decode_strict(standard);
 }
 
-const std::string* text_member(const JsonValue& jwk, std::string_view name) {
+std::string text_member(const JsonValue& jwk, std::string_view name) {
   const JsonValue* member = ktarn::json::find_member(jwk, name);
-  require(member != nullptr && member->as_string() != nullptr);
-  return member->as_string();
+  require(member != nullptr && member->as_string().has_value());
+  return std::string(*member->as_string());
 }
 
 void check_json_web_key(const JsonValue& jwk, const Bytes& der) {
-  require(jwk.as_members() != nullptr && jwk.as_members()->size() == 7);
-  require(*text_member(jwk, "alg") == "RS256" && *text_member(jwk, "kty") == "RSA");
-  require(*text_member(jwk, "e") == "AQAB");
-  require(*text_member(jwk, "protection") == "software-provider");
+  require(jwk.as_members().has_value() && jwk.as_members()->size() == 7);
+  require(text_member(jwk, "alg") == "RS256" && text_member(jwk, "kty") == "RSA");
+  require(text_member(jwk, "e") == "AQAB");
+  require(text_member(jwk, "protection") == "software-provider");
   const JsonValue* attested = ktarn::json::find_member(jwk, "attested");
   require(attested != nullptr && attested->as_boolean() == false);
-  const std::string& n = *text_member(jwk, "n");
+  const std::string n = text_member(jwk, "n");
   const std::optional<Bytes> modulus = modulus_of(n);
   require(modulus && modulus->size() == ktarn::fuzzing::kModulusBytes && (*modulus)[0] >= 0x80);
   require(ktarn::fuzzing::device_key_der(
               std::span<const std::uint8_t, ktarn::fuzzing::kModulusBytes>(*modulus)) == der);
   const std::string key_id_input = n + ":AQAB";
-  require(*text_member(jwk, "keyId") == ktarn::macos::base64url_encode(ktarn::macos::sha256(
-                                            ktarn::macos::as_bytes(key_id_input))));
+  require(text_member(jwk, "keyId") == ktarn::macos::base64url_encode(ktarn::macos::sha256(
+                                           ktarn::macos::as_bytes(key_id_input))));
 }
 
 }  // namespace

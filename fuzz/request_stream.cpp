@@ -204,7 +204,7 @@ std::vector<JsonValue> answerable_requests(std::string_view stream, const Stream
     ktarn::json::ParseResult request = ktarn::json::parse_json(line);
     if (!request) break;
     const JsonValue* id = ktarn::json::find_member(*request, "id");
-    if (id != nullptr && id->as_string() != nullptr &&
+    if (id != nullptr && id->as_string().has_value() &&
         id->as_string()->size() > ktarn::host::kMaxRequestIdBytes) {
       break;
     }
@@ -219,22 +219,22 @@ constexpr std::array<std::string_view, 5> kOperationWords = {"health", "key", "s
 // The member's text, or "" when it is missing or not a string, as the dispatcher reads "id".
 std::string member_text(const JsonValue& value, std::string_view name) {
   const JsonValue* member = ktarn::json::find_member(value, name);
-  const std::string* text = member != nullptr ? member->as_string() : nullptr;
-  return text != nullptr ? *text : std::string();
+  const auto text = member != nullptr ? member->as_string() : std::nullopt;
+  return text ? std::string(*text) : std::string();
 }
 
 void check_response(std::string_view line, const JsonValue& request, std::string_view key_name) {
   const ktarn::json::ParseResult response = ktarn::json::parse_json(line);
   require(response && ktarn::json::write_json(*response) == line);
-  const auto* members = response->as_members();
-  require(members != nullptr && members->size() == 3);
+  const auto members = response->as_members();
+  require(members && members->size() == 3);
   const JsonValue* ok = ktarn::json::find_member(*response, "ok");
   require(ok != nullptr && ok->as_boolean().has_value());
   const JsonValue* id = ktarn::json::find_member(*response, "id");
   require(id != nullptr && id->as_string() && *id->as_string() == member_text(request, "id"));
   const JsonValue* error = ktarn::json::find_member(*response, "error");
   require(*ok->as_boolean() ? ktarn::json::find_member(*response, "result") != nullptr
-                            : error != nullptr && error->as_string() != nullptr);
+                            : error != nullptr && error->as_string().has_value());
   const std::string type = member_text(request, "type");
   if (std::ranges::find(kOperationWords, type) == kOperationWords.end()) {
     require(!*ok->as_boolean() && *error->as_string() == ktarn::host::kUnsupportedOperation);

@@ -4,55 +4,60 @@
 // objects keep their member names unique and in ascending byte order, which is the order every
 // reader iterates and the writer emits, so the canonical bytes of a payload never depend on how
 // its members arrived.
+//
+// A value is 16 bytes and a member 32, and neither points into itself, so moving one is a copy of
+// its bytes. Scalars and strings of up to 14 bytes live inside the value. Longer strings, arrays
+// and objects hold one block each, which is owned in one of three ways:
+// - built by a caller (string, push_back, insert): the block is the value's own heap allocation,
+//   and the value owns its elements one by one;
+// - the root of a parsed tree: every block of the tree lies in one arena, which the root owns and
+//   frees at once; a parse costs a handful of allocations however large the text;
+// - inside a parsed tree: the block belongs to the root's arena. Such values are reachable only
+//   through const access, so no move can take one out of its tree; a copy is a deep copy that
+//   owns its blocks again, and changing a parsed root first turns it into such a copy.
 #pragma once
 
 #include <bit>
 #include <cstdint>
-#include <memory>
+#include <initializer_list>
 #include <optional>
-#include <string>
+#include <span>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace ktarn::json {
 
-class JsonValue;
+class JsonMember;
+class TreeBuilder;
 
 enum class Kind { kNull, kBoolean, kNumber, kString, kArray, kObject };
 enum class NumberForm { kUnsigned, kNegative, kDouble };
 
-using JsonArray = std::vector<JsonValue>;
-using JsonMember = std::pair<std::string, JsonValue>;
-// Members sorted by name bytes (unsigned), names unique.
-using JsonMembers = std::vector<JsonMember>;
-
 class JsonValue {
  public:
-  JsonValue() noexcept : bits_(0) {}  // null
+  JsonValue() noexcept { slot_.scalar = {Tag::kNull, 0}; }  // null
   JsonValue(const JsonValue& other);
-  JsonValue(JsonValue&& other) noexcept;
+  JsonValue(JsonValue&& other) noexcept : slot_(other.slot_) { other.slot_.scalar = {}; }
   JsonValue& operator=(const JsonValue& other);
   JsonValue& operator=(JsonValue&& other) noexcept;
-  ~JsonValue();
+  ~JsonValue() {
+    if (has_block()) release();
+  }
 
-  static JsonValue boolean(bool value);
-  static JsonValue unsigned_integer(std::uint64_t value);
+  static JsonValue boolean(bool value) { return scalar(Tag::kBoolean, value ? 1 : 0); }
+  static JsonValue unsigned_integer(std::uint64_t value) { return scalar(Tag::kUnsigned, value); }
   // Precondition: value < 0; the negative form never holds zero or a positive value.
-  static JsonValue negative_integer(std::int64_t value);
+  static JsonValue negative_integer(std::int64_t value) {
+    return scalar(Tag::kNegative, static_cast<std::uint64_t>(value));
+  }
   // NaN and the infinities cannot be held: they give null.
   static JsonValue number(double value);
   // Precondition: value is valid UTF-8.
-  static JsonValue string(std::string value);
-  static JsonValue array(JsonArray elements = {});
+  static JsonValue string(std::string_view value);
+  static JsonValue array(std::initializer_list<JsonValue> elements = {});
   static JsonValue object();
-  // An object from members in any order; of repeated names the one that comes last wins.
-  static JsonValue object(JsonMembers members);
-  // Precondition: the names ascend strictly in byte order (the reader has ordered them already).
-  static JsonValue object_in_name_order(JsonMembers members);
 
   Kind kind() const;
-  bool is_null() const { return tag_ == Tag::kNull; }
+  bool is_null() const { return tag() == Tag::kNull; }
 
   std::optional<bool> as_boolean() const;
   std::optional<NumberForm> number_form() const;
@@ -62,160 +67,141 @@ class JsonValue {
   // The signed 64-bit view: the unsigned form up to 2^63-1 and every negative value; never a
   // double, not even 1.0.
   std::optional<std::int64_t> as_signed_integer() const;
-  const std::string* as_string() const;   // nullptr unless a string
-  const JsonArray* as_array() const;      // nullptr unless an array
-  const JsonMembers* as_members() const;  // nullptr unless an object
+  std::optional<std::string_view> as_string() const;           // strings only
+  std::optional<std::span<const JsonValue>> as_array() const;  // arrays only
+  // Objects only; the members in ascending name order, names unique.
+  std::optional<std::span<const JsonMember>> as_members() const;
 
   // Arrays: append. Precondition: kind() == kArray.
   void push_back(JsonValue element);
   // Objects: insert, replacing the value of a name already present. Precondition: kObject.
-  void insert(std::string name, JsonValue value);
+  void insert(std::string_view name, JsonValue value);
 
   // Exact structural equality (doubles compared by value, -0.0 == 0.0 is false by bits).
   friend bool operator==(const JsonValue& a, const JsonValue& b);
 
  private:
-  // Scalars share one 64-bit slot (a double by its bits), so moving or dropping one is a plain
-  // copy; only the three owning kinds, which come last, need their own constructors.
-  enum class Tag : unsigned char {
+  friend class JsonMember;
+  friend class TreeBuilder;
+
+  // The kinds that hold a block come last.
+  enum class Tag : std::uint8_t {
     kNull,
     kBoolean,
     kUnsigned,
     kNegative,
     kDouble,
+    kShortString,
     kString,
     kArray,
     kObject
   };
-  static JsonValue scalar(Tag tag, std::uint64_t bits);
-  bool owns() const { return tag_ >= Tag::kString; }
-  void take_owned(JsonValue&& other) noexcept;
-  void copy_owned(const JsonValue& other);
-  void destroy_owned() noexcept;
+  enum class Storage : std::uint8_t { kOwned, kTreeRoot, kInTree };
+  static constexpr std::size_t kShortStringMax = 14;
 
-  union {
-    std::uint64_t bits_;
-    std::string string_;
-    JsonArray array_;
-    JsonMembers members_;
+  // Every layout starts with the tag, so it can be read whichever layout is in use.
+  struct Scalar {
+    Tag tag;
+    std::uint64_t bits;  // a double by its bits
   };
-  Tag tag_ = Tag::kNull;
+  struct ShortString {
+    Tag tag;
+    std::uint8_t size;
+    char bytes[kShortStringMax];
+  };
+  // The size has 48 bits, more than any address space gives a process.
+  struct Block {
+    Tag tag;
+    Storage storage;
+    std::uint16_t size_high;
+    std::uint32_t size_low;
+    void* data;
+  };
+  union Slot {
+    Scalar scalar;
+    ShortString short_string;
+    Block block;
+  };
+
+  static JsonValue scalar(Tag tag, std::uint64_t bits) {
+    JsonValue v;
+    v.slot_.scalar = {tag, bits};
+    return v;
+  }
+  static Block block(Tag tag, Storage storage, std::size_t size, void* data) {
+    return Block{tag, storage, static_cast<std::uint16_t>(static_cast<std::uint64_t>(size) >> 32),
+                 static_cast<std::uint32_t>(size), data};
+  }
+  static std::size_t owned_capacity(std::size_t size);
+  static JsonValue copy_block(const JsonValue& other);
+
+  Tag tag() const { return slot_.scalar.tag; }
+  bool has_block() const { return tag() >= Tag::kString; }
+  std::size_t size() const {
+    return static_cast<std::size_t>(std::uint64_t{slot_.block.size_high} << 32 |
+                                    slot_.block.size_low);
+  }
+  void set_size(std::size_t size) {
+    slot_.block = block(tag(), slot_.block.storage, size, slot_.block.data);
+  }
+  JsonValue* elements() const { return static_cast<JsonValue*>(slot_.block.data); }
+  JsonMember* members() const { return static_cast<JsonMember*>(slot_.block.data); }
+
+  void release() noexcept;
+  void own_blocks();
+  void make_room();
+
+  Slot slot_;
 };
 
-// The hot members are defined here so that the reader, the writer and every caller inline them.
-// Precondition: tag_ is already other's tag and names an owning kind. The source is left null,
-// so that dropping it later costs nothing.
-inline void JsonValue::take_owned(JsonValue&& other) noexcept {
-  switch (tag_) {
-    case Tag::kString:
-      std::construct_at(&string_, std::move(other.string_));
-      break;
-    case Tag::kArray:
-      std::construct_at(&array_, std::move(other.array_));
-      break;
-    default:
-      std::construct_at(&members_, std::move(other.members_));
-      break;
-  }
-  other.destroy_owned();
-  other.tag_ = Tag::kNull;
-  other.bits_ = 0;
-}
+// A name and its value inside an object.
+class JsonMember {
+ public:
+  // Precondition: name is valid UTF-8.
+  JsonMember(std::string_view name, JsonValue value)
+      : name_(JsonValue::string(name)), value_(std::move(value)) {}
 
-inline void JsonValue::destroy_owned() noexcept {
-  switch (tag_) {
-    case Tag::kString:
-      std::destroy_at(&string_);
-      break;
-    case Tag::kArray:
-      std::destroy_at(&array_);
-      break;
-    default:
-      std::destroy_at(&members_);
-      break;
-  }
-}
+  std::string_view name() const { return *name_.as_string(); }
+  const JsonValue& value() const { return value_; }
 
-inline JsonValue::JsonValue(JsonValue&& other) noexcept : tag_(other.tag_) {
-  if (owns()) {
-    take_owned(std::move(other));
-  } else {
-    bits_ = other.bits_;
-  }
-}
+ private:
+  friend class JsonValue;
+  friend class TreeBuilder;
+  // Precondition: name is a string.
+  JsonMember(JsonValue&& name, JsonValue&& value) noexcept
+      : name_(std::move(name)), value_(std::move(value)) {}
+
+  JsonValue name_;
+  JsonValue value_;
+};
+
+static_assert(sizeof(JsonValue) == 16 && sizeof(JsonMember) == 32);
 
 inline JsonValue& JsonValue::operator=(JsonValue&& other) noexcept {
   if (this != &other) {
     // Taken out first: other may live inside the tree this value is about to drop.
-    JsonValue taken(std::move(other));
-    if (owns()) destroy_owned();
-    tag_ = taken.tag_;
-    if (owns()) {
-      take_owned(std::move(taken));
-    } else {
-      bits_ = taken.bits_;
-    }
+    const Slot taken = other.slot_;
+    other.slot_.scalar = {};
+    if (has_block()) release();
+    slot_ = taken;
   }
   return *this;
 }
 
-inline JsonValue::~JsonValue() {
-  if (owns()) destroy_owned();
-}
-
-inline JsonValue JsonValue::scalar(Tag tag, std::uint64_t bits) {
-  JsonValue v;
-  v.tag_ = tag;
-  v.bits_ = bits;
-  return v;
-}
-
-inline JsonValue JsonValue::boolean(bool value) {
-  return scalar(Tag::kBoolean, value ? 1 : 0);
-}
-
-inline JsonValue JsonValue::unsigned_integer(std::uint64_t value) {
-  return scalar(Tag::kUnsigned, value);
-}
-
-inline JsonValue JsonValue::negative_integer(std::int64_t value) {
-  return scalar(Tag::kNegative, static_cast<std::uint64_t>(value));
-}
-
-inline JsonValue JsonValue::string(std::string value) {
-  JsonValue v;
-  std::construct_at(&v.string_, std::move(value));
-  v.tag_ = Tag::kString;
-  return v;
-}
-
-inline JsonValue JsonValue::array(JsonArray elements) {
-  JsonValue v;
-  std::construct_at(&v.array_, std::move(elements));
-  v.tag_ = Tag::kArray;
-  return v;
-}
-
-inline JsonValue JsonValue::object_in_name_order(JsonMembers members) {
-  JsonValue v;
-  std::construct_at(&v.members_, std::move(members));
-  v.tag_ = Tag::kObject;
-  return v;
-}
-
 inline Kind JsonValue::kind() const {
-  constexpr Kind kKinds[] = {Kind::kNull,   Kind::kBoolean, Kind::kNumber, Kind::kNumber,
-                             Kind::kNumber, Kind::kString,  Kind::kArray,  Kind::kObject};
-  return kKinds[static_cast<int>(tag_)];
+  constexpr Kind kKinds[] = {Kind::kNull,   Kind::kBoolean, Kind::kNumber,
+                             Kind::kNumber, Kind::kNumber,  Kind::kString,
+                             Kind::kString, Kind::kArray,   Kind::kObject};
+  return kKinds[static_cast<int>(tag())];
 }
 
 inline std::optional<bool> JsonValue::as_boolean() const {
-  if (tag_ == Tag::kBoolean) return bits_ != 0;
+  if (tag() == Tag::kBoolean) return slot_.scalar.bits != 0;
   return std::nullopt;
 }
 
 inline std::optional<NumberForm> JsonValue::number_form() const {
-  switch (tag_) {
+  switch (tag()) {
     case Tag::kUnsigned:
       return NumberForm::kUnsigned;
     case Tag::kNegative:
@@ -228,30 +214,37 @@ inline std::optional<NumberForm> JsonValue::number_form() const {
 }
 
 inline std::optional<std::uint64_t> JsonValue::as_unsigned() const {
-  if (tag_ == Tag::kUnsigned) return bits_;
+  if (tag() == Tag::kUnsigned) return slot_.scalar.bits;
   return std::nullopt;
 }
 
 inline std::optional<std::int64_t> JsonValue::as_negative() const {
-  if (tag_ == Tag::kNegative) return static_cast<std::int64_t>(bits_);
+  if (tag() == Tag::kNegative) return static_cast<std::int64_t>(slot_.scalar.bits);
   return std::nullopt;
 }
 
 inline std::optional<double> JsonValue::as_double() const {
-  if (tag_ == Tag::kDouble) return std::bit_cast<double>(bits_);
+  if (tag() == Tag::kDouble) return std::bit_cast<double>(slot_.scalar.bits);
   return std::nullopt;
 }
 
-inline const std::string* JsonValue::as_string() const {
-  return tag_ == Tag::kString ? &string_ : nullptr;
+inline std::optional<std::string_view> JsonValue::as_string() const {
+  if (tag() == Tag::kShortString) {
+    return std::string_view(slot_.short_string.bytes, slot_.short_string.size);
+  }
+  if (tag() == Tag::kString)
+    return std::string_view(static_cast<const char*>(slot_.block.data), size());
+  return std::nullopt;
 }
 
-inline const JsonArray* JsonValue::as_array() const {
-  return tag_ == Tag::kArray ? &array_ : nullptr;
+inline std::optional<std::span<const JsonValue>> JsonValue::as_array() const {
+  if (tag() == Tag::kArray) return std::span<const JsonValue>(elements(), size());
+  return std::nullopt;
 }
 
-inline const JsonMembers* JsonValue::as_members() const {
-  return tag_ == Tag::kObject ? &members_ : nullptr;
+inline std::optional<std::span<const JsonMember>> JsonValue::as_members() const {
+  if (tag() == Tag::kObject) return std::span<const JsonMember>(members(), size());
+  return std::nullopt;
 }
 
 // The member with exactly that name (byte for byte), or nullptr when value is not an object or

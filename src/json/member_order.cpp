@@ -37,11 +37,18 @@ void sort_keys(std::span<NameKey> keys, Less less) {
   }
 }
 
+bool in_name_order(std::span<const JsonMember> members) {
+  for (std::size_t i = 1; i < members.size(); ++i) {
+    if (!name_less(members[i - 1].name(), members[i].name())) return false;
+  }
+  return true;
+}
+
 // True when the members' leading bytes are those of the remembered object, in the same order.
 bool same_prefixes(std::span<const JsonMember> arrival, const RememberedOrder& memo) {
   if (arrival.size() != memo.count) return false;
   for (std::size_t i = 0; i < arrival.size(); ++i) {
-    if (prefix_of(arrival[i].first) != memo.prefixes[i]) return false;
+    if (prefix_of(arrival[i].name()) != memo.prefixes[i]) return false;
   }
   return true;
 }
@@ -63,57 +70,46 @@ void remember_order(std::span<const NameKey> sorted, RememberedOrder& memo) {
 
 }  // namespace
 
-bool name_less(std::string_view a, std::string_view b) {
-  // Most names already differ in their first byte; spare those the library call.
-  if (!a.empty() && !b.empty() && a.front() != b.front()) {
-    return static_cast<unsigned char>(a.front()) < static_cast<unsigned char>(b.front());
-  }
-  return a < b;
+std::span<NameKey> MemberOrder::keys(std::size_t count) {
+  if (count <= kLocal) return std::span(local_keys_).first(count);
+  keys_.resize(count);
+  return keys_;
 }
 
-bool in_name_order(std::span<const JsonMember> members) {
-  for (std::size_t i = 1; i < members.size(); ++i) {
-    if (!name_less(members[i - 1].first, members[i].first)) return false;
-  }
-  return true;
+std::span<std::uint32_t> MemberOrder::indices(std::size_t count) {
+  if (count <= kLocal) return std::span(local_indices_).first(count);
+  indices_.resize(count);
+  return indices_;
 }
 
-JsonMembers take_in_name_order(std::span<JsonMember> arrival, std::vector<NameKey>& keys,
-                               RememberedOrder* memo) {
-  JsonMembers ordered;
-  ordered.reserve(arrival.size());
-  if (in_name_order(arrival)) {
-    for (JsonMember& member : arrival) ordered.push_back(std::move(member));
-    return ordered;
-  }
+std::span<const std::uint32_t> MemberOrder::of(std::span<const JsonMember> arrival,
+                                               RememberedOrder* memo) {
   if (memo != nullptr && same_prefixes(arrival, *memo)) {
-    for (std::size_t i = 0; i < arrival.size(); ++i) {
-      ordered.push_back(std::move(arrival[memo->order[i]]));
-    }
-    return ordered;
+    return std::span(memo->order).first(arrival.size());
   }
-  // Small objects, the usual case, sort their keys on the stack.
-  constexpr std::size_t kLocalKeys = 32;
-  NameKey local[kLocalKeys];
-  if (arrival.size() > kLocalKeys) keys.resize(arrival.size());
-  const std::span<NameKey> sorted(arrival.size() > kLocalKeys ? keys.data() : local,
-                                  arrival.size());
+  const std::span<std::uint32_t> kept = indices(arrival.size());
+  if (in_name_order(arrival)) {
+    for (std::uint32_t i = 0; i < kept.size(); ++i) kept[i] = i;
+    return kept;
+  }
+  const std::span<NameKey> sorted = keys(arrival.size());
   for (std::size_t i = 0; i < arrival.size(); ++i) {
-    sorted[i] = NameKey{prefix_of(arrival[i].first), static_cast<std::uint32_t>(i)};
+    sorted[i] = NameKey{prefix_of(arrival[i].name()), static_cast<std::uint32_t>(i)};
   }
   sort_keys(sorted, [&arrival](const NameKey& a, const NameKey& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    const int order = arrival[a.index].first.compare(arrival[b.index].first);
+    const int order = arrival[a.index].name().compare(arrival[b.index].name());
     return order != 0 ? order < 0 : a.index < b.index;
   });
   if (memo != nullptr) remember_order(sorted, *memo);
+  std::size_t count = 0;
   for (std::size_t i = 0; i < sorted.size(); ++i) {
-    JsonMember& member = arrival[sorted[i].index];
+    const std::string_view name = arrival[sorted[i].index].name();
     const bool repeated = i + 1 < sorted.size() && sorted[i + 1].prefix == sorted[i].prefix &&
-                          arrival[sorted[i + 1].index].first == member.first;
-    if (!repeated) ordered.push_back(std::move(member));
+                          arrival[sorted[i + 1].index].name() == name;
+    if (!repeated) kept[count++] = sorted[i].index;
   }
-  return ordered;
+  return kept.first(count);
 }
 
 }  // namespace ktarn::json

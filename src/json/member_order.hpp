@@ -1,7 +1,7 @@
 // Member order: every object holds its members sorted by name, compared as unsigned bytes with
-// a prefix before any longer name, and holds each name once. This module puts members gathered
-// in arrival order into that form, moving each member once; of repeated names the one that
-// arrived last is kept, which is how a repeated name in a text or a repeated insert behaves.
+// a prefix before any longer name, and holds each name once. This module finds that order for
+// members gathered in arrival order, as the arrival indices of the members to keep; of repeated
+// names the one that arrived last is kept, which is how a repeated name in a text behaves.
 #pragma once
 
 #include <array>
@@ -15,10 +15,13 @@
 namespace ktarn::json {
 
 // The byte order of names.
-bool name_less(std::string_view a, std::string_view b);
-
-// True when the names ascend strictly, that is, are already sorted and unique.
-bool in_name_order(std::span<const JsonMember> members);
+inline bool name_less(std::string_view a, std::string_view b) {
+  // Most names already differ in their first byte; spare those the library call.
+  if (!a.empty() && !b.empty() && a.front() != b.front()) {
+    return static_cast<unsigned char>(a.front()) < static_cast<unsigned char>(b.front());
+  }
+  return a < b;
+}
 
 // What the sort looks at first: the name's leading eight bytes as one number, and where it came
 // from, which also keeps equal names in arrival order.
@@ -39,9 +42,23 @@ struct RememberedOrder {
   std::array<std::uint32_t, kMembers> order;     // arrival indices in name order
 };
 
-// Moves the members out of arrival into a new vector in name order, keeping the last of repeated
-// names. keys (for large objects) is reused from call to call, and so is memo unless it is null.
-JsonMembers take_in_name_order(std::span<JsonMember> arrival, std::vector<NameKey>& keys,
-                               RememberedOrder* memo);
+// Finds member orders, keeping its buffers from one object to the next; objects of up to
+// kLocal members need no allocation.
+class MemberOrder {
+ public:
+  // The arrival indices of the members to keep, in name order; valid until the next call.
+  // memo, unless null, is consulted and updated.
+  std::span<const std::uint32_t> of(std::span<const JsonMember> arrival, RememberedOrder* memo);
+
+ private:
+  static constexpr std::size_t kLocal = 32;
+  std::span<NameKey> keys(std::size_t count);
+  std::span<std::uint32_t> indices(std::size_t count);
+
+  std::array<NameKey, kLocal> local_keys_;
+  std::array<std::uint32_t, kLocal> local_indices_;
+  std::vector<NameKey> keys_;
+  std::vector<std::uint32_t> indices_;
+};
 
 }  // namespace ktarn::json

@@ -5,12 +5,13 @@
 #include <cstdint>
 #include <iterator>
 #include <string>
-#include <vector>
 
 #include "json/member_order.hpp"
 #include "json/parse_categories.hpp"
 #include "json/plain_run.hpp"
 #include "json/read_number.hpp"
+#include "json/scratch_stack.hpp"
+#include "json/tree_builder.hpp"
 #include "json/utf8.hpp"
 
 namespace ktarn::json {
@@ -18,6 +19,10 @@ namespace {
 
 // One more than the number of arrays and objects that may be open at once.
 constexpr int kDepthLimit = 128;
+
+// A tree takes a few times the bytes of its text: 16 bytes for a value, 32 for a member, the
+// bytes of each long string. Most of what the arena needs, in one first chunk.
+constexpr std::size_t kTreeBytesPerTextByte = 3;
 
 const char* chars(const unsigned char* bytes) {
   return reinterpret_cast<const char*>(bytes);
@@ -43,11 +48,8 @@ bool is_low_surrogate(std::uint32_t unit) {
 template <bool kCheckUtf8>
 class Parser {
  public:
-  Parser(const unsigned char* data, std::size_t size) : begin_(data), p_(data), end_(data + size) {
-    // Enough for a typical request without regrowing the member stack, and small enough for the
-    // allocator's fast path; the element stack is taken only when an array appears.
-    members_.reserve(8);
-  }
+  Parser(const unsigned char* data, std::size_t size)
+      : begin_(data), p_(data), end_(data + size), builder_(size * kTreeBytesPerTextByte) {}
 
   ParseResult run() {
     JsonValue value = parse_value();
@@ -95,7 +97,7 @@ class Parser {
       case '[':
         return parse_array();
       case '"':
-        return JsonValue::string(parse_string());
+        return parse_string();
       case 't':
         return parse_literal("true", JsonValue::boolean(true));
       case 'f':
@@ -167,7 +169,7 @@ class Parser {
     const std::size_t base = elements_.size();
     if (*p_ != ']') {
       for (;;) {
-        elements_.push_back(parse_value());
+        elements_.push(parse_value());
         if (failed_) return JsonValue();
         skip_white_space();
         if (p_ == end_) return failed(category::kEofInList);
@@ -181,11 +183,8 @@ class Parser {
     ++p_;
     ++depth_left_;
     --arrays_open_;
-    // The shared stack keeps one growing buffer per parse; each array gets an exact allocation.
-    const auto first = elements_.begin() + static_cast<std::ptrdiff_t>(base);
-    JsonValue array = JsonValue::array(
-        JsonArray(std::make_move_iterator(first), std::make_move_iterator(elements_.end())));
-    elements_.erase(first, elements_.end());
+    JsonValue array = builder_.array(elements_.from(base), at_root());
+    elements_.pop_to(base);
     return array;
   }
 
@@ -208,49 +207,50 @@ class Parser {
     }
     ++p_;
     ++depth_left_;
-    const std::span<JsonMember> arrival(members_.data() + base, members_.size() - base);
-    JsonValue object =
-        JsonValue::object_in_name_order(take_in_name_order(arrival, keys_, remembered_order()));
-    members_.resize(base);
+    const std::span<JsonMember> arrival = members_.from(base);
+    JsonValue object = builder_.object(arrival, order_.of(arrival, remembered_order()), at_root());
+    members_.pop_to(base);
     return object;
   }
 
   // A name, ':' and a value; the cursor is on the first byte of the name.
   bool parse_member() {
     if (*p_ != '"') return fail(category::kKeyMustBeString);
-    std::string name = parse_string();
+    JsonValue name = parse_string();
     if (failed_) return false;
     skip_white_space();
     if (p_ == end_) return fail(category::kEofInObject);
     if (*p_ != ':') return fail(category::kExpectedColon);
     ++p_;
-    members_.emplace_back(std::move(name), parse_value());
+    JsonValue value = parse_value();
+    members_.push(TreeBuilder::member(std::move(name), std::move(value)));
     return !failed_;
   }
 
   // The cursor is on the opening quotation mark. A string without escapes is taken in one
   // piece; one with escapes is assembled in the scratch buffer, which keeps its capacity.
-  std::string parse_string() {
+  JsonValue parse_string() {
     std::uint64_t seen = 0;
     const unsigned char* run = ++p_;
     p_ = find_plain_run_end(p_, end_, seen);
-    std::string text;
+    std::string_view text;
     if (p_ != end_ && *p_ == '"') {
-      text.assign(chars(run), static_cast<std::size_t>(p_ - run));
+      text = std::string_view(chars(run), static_cast<std::size_t>(p_ - run));
     } else {
       out_ = scratch_room(run);
       put(run, static_cast<std::size_t>(p_ - run));
-      if (!parse_escaped_rest(seen)) return text;
-      text.assign(scratch_.data(), static_cast<std::size_t>(out_ - scratch_.data()));
+      if (!parse_escaped_rest(seen)) return JsonValue();
+      text = std::string_view(scratch_.data(), static_cast<std::size_t>(out_ - scratch_.data()));
     }
     // Byte input: the resolved string must be UTF-8, checked once it is complete.
-    if (kCheckUtf8 && any_high_bit(seen) && !is_valid_utf8(text)) {
-      fail(category::kInvalidUnicode);
-      return text;
-    }
+    if (kCheckUtf8 && any_high_bit(seen) && !is_valid_utf8(text))
+      return failed(category::kInvalidUnicode);
     ++p_;
-    return text;
+    return builder_.string(text.data(), text.size(), at_root());
   }
+
+  // Whether the value being completed is the whole text's, which takes the tree's arena over.
+  bool at_root() const { return depth_left_ == kDepthLimit; }
 
   // Only objects inside an array are likely to repeat the names of one before them.
   RememberedOrder* remembered_order() {
@@ -366,9 +366,12 @@ class Parser {
   std::string_view category_;
   std::string scratch_;
   char* out_ = nullptr;  // where the next resolved byte of an escaped string goes
-  std::vector<JsonValue> elements_;
-  std::vector<JsonMember> members_;
-  std::vector<NameKey> keys_;
+  TreeBuilder builder_;
+  // Fewer entries would make typical requests spill; more would make every parse pay to set up
+  // stack it rarely uses.
+  ScratchStack<JsonValue, 32> elements_;
+  ScratchStack<JsonMember, 32> members_;
+  MemberOrder order_;
   // One remembered order per nesting level (modulo a few), so that the objects nested in each
   // record of an array do not make the records forget theirs.
   std::array<RememberedOrder, 4> orders_;

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <span>
+#include <string_view>
 
 #include "json/format_double.hpp"
 #include "json/plain_run.hpp"
@@ -100,7 +102,7 @@ class Writer {
 
   // Each run is copied in one piece; the room asked for covers the run, the escape that ends it
   // and the closing quotation mark.
-  void string(const std::string& text) {
+  void string(std::string_view text) {
     put('"');
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* const end = p + text.size();
@@ -142,7 +144,7 @@ class Writer {
     }
   }
 
-  void array(const JsonArray& elements) {
+  void array(std::span<const JsonValue> elements) {
     put('[');
     bool first = true;
     for (const JsonValue& element : elements) {
@@ -153,15 +155,15 @@ class Writer {
     put(']');
   }
 
-  void object(const JsonMembers& members) {
+  void object(std::span<const JsonMember> members) {
     put('{');
     bool first = true;
-    for (const auto& [name, member] : members) {
+    for (const JsonMember& member : members) {
       if (!first) put(',');
       first = false;
-      string(name);
+      string(member.name());
       put(':');
-      value(member);
+      value(member.value());
     }
     put('}');
   }

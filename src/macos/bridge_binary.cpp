@@ -7,7 +7,7 @@ namespace ktarn::macos {
 BinaryMember binary_member(const json::JsonValue& result, std::string_view name,
                            const BinaryMemberMessages& messages) {
   const json::JsonValue* member = json::find_member(result, name);
-  if (member == nullptr || member->as_string() == nullptr) {
+  if (member == nullptr || !member->as_string()) {
     return Unexpected(std::string(messages.missing));
   }
   std::optional<Bytes> bytes = base64_decode_strict(*member->as_string());

@@ -29,8 +29,8 @@ OperationOutcome envelope_outcome(const JsonValue& envelope) {
     return result != nullptr ? *result : JsonValue();
   }
   const JsonValue* error = json::find_member(envelope, "error");
-  const std::string* message = error != nullptr ? error->as_string() : nullptr;
-  return failure(message != nullptr ? *message : "macOS operation failed");
+  const auto message = error != nullptr ? error->as_string() : std::nullopt;
+  return failure(message ? std::string(*message) : "macOS operation failed");
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "json/write_json.hpp"
 #include "macos/base64.hpp"
@@ -23,20 +25,21 @@ bool names_protocol(const json::JsonValue& payload) {
   return protocol != nullptr && protocol->as_signed_integer() == kProtocolVersion;
 }
 
-// The text of a string member, or nullptr when it is missing or not a string.
-const std::string* string_member(const json::JsonValue& payload, std::string_view name) {
+// The text of a string member, or nothing when it is missing or not a string.
+std::optional<std::string_view> string_member(const json::JsonValue& payload,
+                                              std::string_view name) {
   const json::JsonValue* member = json::find_member(payload, name);
-  return member == nullptr ? nullptr : member->as_string();
+  return member == nullptr ? std::nullopt : member->as_string();
 }
 
 // The context binds each signature to this system and one of its purposes, compared byte for
 // byte. A payload that is not an object has no members and so never passes.
 bool has_signing_context(const json::JsonValue& payload) {
   if (!names_protocol(payload)) return false;
-  const std::string* audience = string_member(payload, "audience");
-  if (audience == nullptr || *audience != kAudience) return false;
-  const std::string* purpose = string_member(payload, "purpose");
-  return purpose != nullptr && std::ranges::find(kPurposes, *purpose) != kPurposes.end();
+  const auto audience = string_member(payload, "audience");
+  if (!audience || *audience != kAudience) return false;
+  const auto purpose = string_member(payload, "purpose");
+  return purpose && std::ranges::find(kPurposes, *purpose) != kPurposes.end();
 }
 
 json::JsonValue signing_result(std::string_view canonical, ByteView signature) {

@@ -13,24 +13,24 @@ using json::JsonValue;
 // The request's "id" when it is a string; every other request is answered with "".
 std::string request_id(const JsonValue& request) {
   const JsonValue* id = json::find_member(request, "id");
-  const std::string* text = id != nullptr ? id->as_string() : nullptr;
-  return text != nullptr ? *text : std::string();
+  const auto text = id != nullptr ? id->as_string() : std::nullopt;
+  return text ? std::string(*text) : std::string();
 }
 
 const Operation* requested_operation(const JsonValue& request) {
   const JsonValue* type = json::find_member(request, "type");
-  const std::string* word = type != nullptr ? type->as_string() : nullptr;
-  return word != nullptr ? find_operation(*word) : nullptr;
+  const auto word = type != nullptr ? type->as_string() : std::nullopt;
+  return word ? find_operation(*word) : nullptr;
 }
 
 JsonValue response_object(std::string id, macos::OperationOutcome outcome) {
   JsonValue response = JsonValue::object();
-  response.insert("id", JsonValue::string(std::move(id)));
+  response.insert("id", JsonValue::string(id));
   response.insert("ok", JsonValue::boolean(outcome.has_value()));
   if (outcome.has_value()) {
     response.insert("result", std::move(outcome).value());
   } else {
-    response.insert("error", JsonValue::string(std::move(outcome).error()));
+    response.insert("error", JsonValue::string(outcome.error()));
   }
   return response;
 }

@@ -48,7 +48,8 @@ std::string encode_base64url(const unsigned char* bytes, std::size_t size) {
 
 std::string text_member(const json::JsonValue& value, std::string_view name) {
   const json::JsonValue* member = json::find_member(value, name);
-  return member != nullptr && member->as_string() != nullptr ? *member->as_string() : "<none>";
+  return member != nullptr && member->as_string().has_value() ? std::string(*member->as_string())
+                                                              : "<none>";
 }
 
 // RS256 verification with OpenSSL, the public key built from the JWK's own "n" and "e".

@@ -80,7 +80,8 @@ std::vector<KilledRound> killed_rounds() {
 std::string request_id(std::string_view line) {
   const json::ParseResult request = json::parse_json(line);
   const json::JsonValue* id = request ? json::find_member(*request, "id") : nullptr;
-  return id != nullptr && id->as_string() != nullptr ? *id->as_string() : std::string();
+  return id != nullptr && id->as_string().has_value() ? std::string(*id->as_string())
+                                                      : std::string();
 }
 
 // The answers a killed companion gave before it died must still be normal ones, in order.

@@ -20,8 +20,8 @@ std::string request(std::string_view id, std::string_view type, std::string_view
 
 std::string string_member(const json::JsonValue& object, std::string_view name) {
   const json::JsonValue* member = json::find_member(object, name);
-  const std::string* text = member != nullptr ? member->as_string() : nullptr;
-  return text != nullptr ? *text : std::string();
+  const auto text = member != nullptr ? member->as_string() : std::nullopt;
+  return text ? std::string(*text) : std::string();
 }
 
 void read_result(const json::JsonValue& result, Answer& answer) {

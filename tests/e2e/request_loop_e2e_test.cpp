@@ -203,7 +203,7 @@ void expect_bridge_answer(const std::string& line, std::string_view id) {
   }
   const json::JsonValue* error = json::find_member(*response, "error");
   ASSERT_NE(error, nullptr) << line;
-  ASSERT_NE(error->as_string(), nullptr) << line;
+  ASSERT_TRUE(error->as_string().has_value()) << line;
   EXPECT_NE(*error->as_string(), "Unsupported native operation") << line;
 }
 
@@ -231,7 +231,8 @@ std::string key_id(const TemporaryHome& home, std::vector<std::string> arguments
   const json::ParseResult response = json::parse_json(result.out);
   const json::JsonValue* key = response ? json::find_member(*response, "result") : nullptr;
   const json::JsonValue* id = key != nullptr ? json::find_member(*key, "keyId") : nullptr;
-  return id != nullptr && id->as_string() != nullptr ? *id->as_string() : "none: " + result.out;
+  return id != nullptr && id->as_string().has_value() ? std::string(*id->as_string())
+                                                      : "none: " + result.out;
 }
 
 TEST(RequestLoopEndToEnd, EveryOperationUsesTheKeyNameChosenAtStart) {

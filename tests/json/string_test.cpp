@@ -27,7 +27,7 @@ class StringReads : public testing::TestWithParam<StringCase> {};
 TEST_P(StringReads, HeldBytesAndWrittenText) {
   for (const auto& result : {parse_json(GetParam().input), parse_bytes(GetParam().input)}) {
     ASSERT_TRUE(result.has_value()) << result.error().category;
-    ASSERT_NE(result->as_string(), nullptr);
+    ASSERT_TRUE(result->as_string().has_value());
     EXPECT_EQ(*result->as_string(), GetParam().held);
     EXPECT_EQ(write_json(*result), GetParam().written);
   }

@@ -41,7 +41,8 @@ std::string decode_url_safe(std::string text) {
 
 std::string result_member(const OperationOutcome& outcome, std::string_view name) {
   const json::JsonValue* member = json::find_member(*outcome, name);
-  return member != nullptr && member->as_string() != nullptr ? *member->as_string() : "<none>";
+  return member != nullptr && member->as_string().has_value() ? std::string(*member->as_string())
+                                                              : "<none>";
 }
 
 std::string openssl_digest_argument(std::string_view canonical) {
