@@ -123,6 +123,24 @@ class JsonValue {
     Block block;
   };
 
+  explicit JsonValue(const Slot& slot) noexcept : slot_(slot) {}
+  // Gives up the slot, leaving null.
+  Slot take() noexcept {
+    const Slot slot = slot_;
+    slot_.scalar = {};
+    return slot;
+  }
+  // Precondition: slot holds a string.
+  static std::string_view view_of(const Slot& slot) {
+    if (slot.scalar.tag == Tag::kShortString) {
+      return std::string_view(slot.short_string.bytes, slot.short_string.size);
+    }
+    return std::string_view(static_cast<const char*>(slot.block.data), size_of(slot.block));
+  }
+  static std::size_t size_of(const Block& block) {
+    return static_cast<std::size_t>(std::uint64_t{block.size_high} << 32 | block.size_low);
+  }
+
   static JsonValue scalar(Tag tag, std::uint64_t bits) {
     JsonValue v;
     v.slot_.scalar = {tag, bits};
@@ -137,10 +155,7 @@ class JsonValue {
 
   Tag tag() const { return slot_.scalar.tag; }
   bool has_block() const { return tag() >= Tag::kString; }
-  std::size_t size() const {
-    return static_cast<std::size_t>(std::uint64_t{slot_.block.size_high} << 32 |
-                                    slot_.block.size_low);
-  }
+  std::size_t size() const { return size_of(slot_.block); }
   void set_size(std::size_t size) {
     slot_.block = block(tag(), slot_.block.storage, size, slot_.block.data);
   }
@@ -229,11 +244,7 @@ inline std::optional<double> JsonValue::as_double() const {
 }
 
 inline std::optional<std::string_view> JsonValue::as_string() const {
-  if (tag() == Tag::kShortString) {
-    return std::string_view(slot_.short_string.bytes, slot_.short_string.size);
-  }
-  if (tag() == Tag::kString)
-    return std::string_view(static_cast<const char*>(slot_.block.data), size());
+  if (tag() == Tag::kShortString || tag() == Tag::kString) return view_of(slot_);
   return std::nullopt;
 }
 

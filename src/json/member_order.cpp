@@ -37,18 +37,19 @@ void sort_keys(std::span<NameKey> keys, Less less) {
   }
 }
 
-bool in_name_order(std::span<const JsonMember> members) {
+bool in_name_order(std::span<const TreeBuilder::Raw> members) {
   for (std::size_t i = 1; i < members.size(); ++i) {
-    if (!name_less(members[i - 1].name(), members[i].name())) return false;
+    if (!name_less(TreeBuilder::name_of(members[i - 1]), TreeBuilder::name_of(members[i])))
+      return false;
   }
   return true;
 }
 
 // True when the members' leading bytes are those of the remembered object, in the same order.
-bool same_prefixes(std::span<const JsonMember> arrival, const RememberedOrder& memo) {
+bool same_prefixes(std::span<const TreeBuilder::Raw> arrival, const RememberedOrder& memo) {
   if (arrival.size() != memo.count) return false;
   for (std::size_t i = 0; i < arrival.size(); ++i) {
-    if (prefix_of(arrival[i].name()) != memo.prefixes[i]) return false;
+    if (prefix_of(TreeBuilder::name_of(arrival[i])) != memo.prefixes[i]) return false;
   }
   return true;
 }
@@ -82,7 +83,7 @@ std::span<std::uint32_t> MemberOrder::indices(std::size_t count) {
   return indices_;
 }
 
-std::span<const std::uint32_t> MemberOrder::of(std::span<const JsonMember> arrival,
+std::span<const std::uint32_t> MemberOrder::of(std::span<const TreeBuilder::Raw> arrival,
                                                RememberedOrder* memo) {
   if (memo != nullptr && same_prefixes(arrival, *memo)) {
     return std::span(memo->order).first(arrival.size());
@@ -94,19 +95,20 @@ std::span<const std::uint32_t> MemberOrder::of(std::span<const JsonMember> arriv
   }
   const std::span<NameKey> sorted = keys(arrival.size());
   for (std::size_t i = 0; i < arrival.size(); ++i) {
-    sorted[i] = NameKey{prefix_of(arrival[i].name()), static_cast<std::uint32_t>(i)};
+    sorted[i] = NameKey{prefix_of(TreeBuilder::name_of(arrival[i])), static_cast<std::uint32_t>(i)};
   }
   sort_keys(sorted, [&arrival](const NameKey& a, const NameKey& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    const int order = arrival[a.index].name().compare(arrival[b.index].name());
+    const int order =
+        TreeBuilder::name_of(arrival[a.index]).compare(TreeBuilder::name_of(arrival[b.index]));
     return order != 0 ? order < 0 : a.index < b.index;
   });
   if (memo != nullptr) remember_order(sorted, *memo);
   std::size_t count = 0;
   for (std::size_t i = 0; i < sorted.size(); ++i) {
-    const std::string_view name = arrival[sorted[i].index].name();
+    const std::string_view name = TreeBuilder::name_of(arrival[sorted[i].index]);
     const bool repeated = i + 1 < sorted.size() && sorted[i + 1].prefix == sorted[i].prefix &&
-                          arrival[sorted[i + 1].index].name() == name;
+                          TreeBuilder::name_of(arrival[sorted[i + 1].index]) == name;
     if (!repeated) kept[count++] = sorted[i].index;
   }
   return kept.first(count);

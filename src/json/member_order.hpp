@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "json/json_value.hpp"
+#include "json/tree_builder.hpp"
 
 namespace ktarn::json {
 
@@ -46,9 +46,10 @@ struct RememberedOrder {
 // kLocal members need no allocation.
 class MemberOrder {
  public:
-  // The arrival indices of the members to keep, in name order; valid until the next call.
+  // The arrival indices of the members to keep, in name order, for the member names in arrival
+  // order; valid until the next call.
   // memo, unless null, is consulted and updated.
-  std::span<const std::uint32_t> of(std::span<const JsonMember> arrival, RememberedOrder* memo);
+  std::span<const std::uint32_t> of(std::span<const TreeBuilder::Raw> names, RememberedOrder* memo);
 
  private:
   static constexpr std::size_t kLocal = 32;

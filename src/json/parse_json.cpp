@@ -43,17 +43,24 @@ bool is_low_surrogate(std::uint32_t unit) {
 }
 
 // A single forward pass over the input. Each parse_* routine starts at the first byte of its
-// construct and, on success, leaves the cursor just past it. On failure it records the category,
-// leaves the cursor on the failure point and sets failed_; every caller then stops at once.
+// construct and, on success, leaves the cursor just past it and its value on top of the value
+// stack (a name on top of the name stack). On failure it records the category, leaves the cursor
+// on the failure point and sets failed_; every caller then stops at once.
+//
+// Values are stored straight into their stack slot rather than returned: a value returned through
+// memory and copied on at once would wait for its bytes to arrive from the store just made.
 template <bool kCheckUtf8>
 class Parser {
+  using Raw = TreeBuilder::Raw;
+
  public:
   Parser(const unsigned char* data, std::size_t size)
       : begin_(data), p_(data), end_(data + size), builder_(size * kTreeBytesPerTextByte) {}
 
   ParseResult run() {
-    JsonValue value = parse_value();
-    if (failed_) return failure();
+    if (!parse_value()) return failure();
+    // Adopted at once: a root holds the tree's arena.
+    JsonValue value = TreeBuilder::adopt(values_.from(0)[0]);
     skip_white_space();
     if (p_ != end_) {
       fail(category::kTrailingCharacters);
@@ -86,47 +93,40 @@ class Parser {
     while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
   }
 
-  // Values are returned, not assigned, so each is built in place; after a failure the
-  // returned value is a placeholder that nobody reads.
-  JsonValue parse_value() {
+  bool parse_value() {
     skip_white_space();
-    if (p_ == end_) return failed(category::kEofInValue);
+    if (p_ == end_) return fail(category::kEofInValue);
     switch (*p_) {
       case '{':
         return parse_object();
       case '[':
         return parse_array();
       case '"':
-        return parse_string();
+        return parse_string(values_);
       case 't':
-        return parse_literal("true", JsonValue::boolean(true));
+        return parse_literal("true") && TreeBuilder::boolean(values_.push(), true);
       case 'f':
-        return parse_literal("false", JsonValue::boolean(false));
+        return parse_literal("false") && TreeBuilder::boolean(values_.push(), false);
       case 'n':
-        return parse_literal("null", JsonValue());
+        return parse_literal("null") && TreeBuilder::null(values_.push());
       default:
         if (*p_ == '-' || (*p_ >= '0' && *p_ <= '9')) return parse_number();
-        return failed(category::kExpectedValue);
+        return fail(category::kExpectedValue);
     }
   }
 
-  JsonValue failed(std::string_view category) {
-    fail(category);
-    return JsonValue();
-  }
-
-  JsonValue parse_literal(std::string_view word, JsonValue value) {
+  bool parse_literal(std::string_view word) {
     for (const char c : word) {
-      if (p_ == end_) return failed(category::kEofInValue);
-      if (*p_ != static_cast<unsigned char>(c)) return failed(category::kExpectedIdent);
+      if (p_ == end_) return fail(category::kEofInValue);
+      if (*p_ != static_cast<unsigned char>(c)) return fail(category::kExpectedIdent);
       ++p_;
     }
-    return value;
+    return true;
   }
 
   // Short integers, the usual number in a request, are read here; anything longer, or with a
   // fraction or an exponent, goes to the full conversion from its first byte again.
-  JsonValue parse_number() {
+  bool parse_number() {
     const unsigned char* q = p_;
     const bool negative = *q == '-';
     if (negative) ++q;
@@ -138,8 +138,7 @@ class Parser {
       }
       if (q == end_ || !ends_short_integer(*q)) return parse_full_number();
       p_ = q;
-      if (!negative) return JsonValue::unsigned_integer(magnitude);
-      return JsonValue::negative_integer(-static_cast<std::int64_t>(magnitude));
+      return TreeBuilder::integer(values_.push(), magnitude, negative);
     }
     return parse_full_number();
   }
@@ -148,11 +147,11 @@ class Parser {
     return static_cast<unsigned char>(c - '0') >= 10 && c != '.' && c != 'e' && c != 'E';
   }
 
-  JsonValue parse_full_number() {
+  bool parse_full_number() {
     NumberRead number = read_number(p_, end_);
     p_ = number.stop;
-    if (!number.failure.empty()) return failed(number.failure);
-    return std::move(number.value);
+    if (!number.failure.empty()) return fail(number.failure);
+    return TreeBuilder::scalar(values_.push(), std::move(number.value));
   }
 
   bool open_nested() {
@@ -162,74 +161,75 @@ class Parser {
     return true;
   }
 
-  JsonValue parse_array() {
-    if (!open_nested()) return JsonValue();
-    if (p_ == end_) return failed(category::kEofInList);
+  bool parse_array() {
+    if (!open_nested()) return false;
+    if (p_ == end_) return fail(category::kEofInList);
     ++arrays_open_;
-    const std::size_t base = elements_.size();
+    const std::size_t base = values_.size();
     if (*p_ != ']') {
       for (;;) {
-        elements_.push(parse_value());
-        if (failed_) return JsonValue();
+        if (!parse_value()) return false;
         skip_white_space();
-        if (p_ == end_) return failed(category::kEofInList);
+        if (p_ == end_) return fail(category::kEofInList);
         if (*p_ == ']') break;
-        if (*p_ != ',') return failed(category::kExpectedListCommaOrEnd);
+        if (*p_ != ',') return fail(category::kExpectedListCommaOrEnd);
         ++p_;
         skip_white_space();
-        if (p_ != end_ && *p_ == ']') return failed(category::kTrailingComma);
+        if (p_ != end_ && *p_ == ']') return fail(category::kTrailingComma);
       }
     }
     ++p_;
     ++depth_left_;
     --arrays_open_;
-    JsonValue array = builder_.array(elements_.from(base), at_root());
-    elements_.pop_to(base);
-    return array;
+    const Raw array = builder_.array(values_.from(base), at_root());
+    values_.pop_to(base);
+    values_.push() = array;
+    return true;
   }
 
-  JsonValue parse_object() {
-    if (!open_nested()) return JsonValue();
-    if (p_ == end_) return failed(category::kEofInObject);
-    const std::size_t base = members_.size();
+  bool parse_object() {
+    if (!open_nested()) return false;
+    if (p_ == end_) return fail(category::kEofInObject);
+    const std::size_t names_base = names_.size();
+    const std::size_t values_base = values_.size();
     if (*p_ != '}') {
       for (;;) {
-        if (!parse_member()) return JsonValue();
+        if (!parse_member()) return false;
         skip_white_space();
-        if (p_ == end_) return failed(category::kEofInObject);
+        if (p_ == end_) return fail(category::kEofInObject);
         if (*p_ == '}') break;
-        if (*p_ != ',') return failed(category::kExpectedObjectCommaOrEnd);
+        if (*p_ != ',') return fail(category::kExpectedObjectCommaOrEnd);
         ++p_;
         skip_white_space();
-        if (p_ == end_) return failed(category::kEofInValue);
-        if (*p_ == '}') return failed(category::kTrailingComma);
+        if (p_ == end_) return fail(category::kEofInValue);
+        if (*p_ == '}') return fail(category::kTrailingComma);
       }
     }
     ++p_;
     ++depth_left_;
-    const std::span<JsonMember> arrival = members_.from(base);
-    JsonValue object = builder_.object(arrival, order_.of(arrival, remembered_order()), at_root());
-    members_.pop_to(base);
-    return object;
+    const std::span<const Raw> names = names_.from(names_base);
+    const Raw object = builder_.object(names, values_.from(values_base),
+                                       order_.of(names, remembered_order()), at_root());
+    names_.pop_to(names_base);
+    values_.pop_to(values_base);
+    values_.push() = object;
+    return true;
   }
 
   // A name, ':' and a value; the cursor is on the first byte of the name.
   bool parse_member() {
     if (*p_ != '"') return fail(category::kKeyMustBeString);
-    JsonValue name = parse_string();
-    if (failed_) return false;
+    if (!parse_string(names_)) return false;
     skip_white_space();
     if (p_ == end_) return fail(category::kEofInObject);
     if (*p_ != ':') return fail(category::kExpectedColon);
     ++p_;
-    JsonValue value = parse_value();
-    members_.push(TreeBuilder::member(std::move(name), std::move(value)));
-    return !failed_;
+    return parse_value();
   }
 
   // The cursor is on the opening quotation mark. A string without escapes is taken in one
   // piece; one with escapes is assembled in the scratch buffer, which keeps its capacity.
-  JsonValue parse_string() {
+  bool parse_string(ScratchStack<Raw, 32>& into) {
     std::uint64_t seen = 0;
     const unsigned char* run = ++p_;
     p_ = find_plain_run_end(p_, end_, seen);
@@ -239,14 +239,16 @@ class Parser {
     } else {
       out_ = scratch_room(run);
       put(run, static_cast<std::size_t>(p_ - run));
-      if (!parse_escaped_rest(seen)) return JsonValue();
+      if (!parse_escaped_rest(seen)) return false;
       text = std::string_view(scratch_.data(), static_cast<std::size_t>(out_ - scratch_.data()));
     }
     // Byte input: the resolved string must be UTF-8, checked once it is complete.
-    if (kCheckUtf8 && any_high_bit(seen) && !is_valid_utf8(text))
-      return failed(category::kInvalidUnicode);
+    if (kCheckUtf8 && any_high_bit(seen) && !is_valid_utf8(text)) {
+      return fail(category::kInvalidUnicode);
+    }
     ++p_;
-    return builder_.string(text.data(), text.size(), at_root());
+    builder_.string(into.push(), text.data(), text.size(), at_root());
+    return true;
   }
 
   // Whether the value being completed is the whole text's, which takes the tree's arena over.
@@ -369,8 +371,8 @@ class Parser {
   TreeBuilder builder_;
   // Fewer entries would make typical requests spill; more would make every parse pay to set up
   // stack it rarely uses.
-  ScratchStack<JsonValue, 32> elements_;
-  ScratchStack<JsonMember, 32> members_;
+  ScratchStack<Raw, 32> values_;
+  ScratchStack<Raw, 32> names_;
   MemberOrder order_;
   // One remembered order per nesting level (modulo a few), so that the objects nested in each
   // record of an array do not make the records forget theirs.

@@ -2,12 +2,16 @@
 // tree's arena; the values built here belong to that arena until the root is built, which takes
 // the arena over, so the finished tree is freed with its root and a failed parse frees all that
 // was built with the builder.
+//
+// Until they are placed in their array or object, values are handled as raw 16-byte slots that
+// own nothing, filled in where the reader keeps them.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
-#include <memory>
+#include <new>
 #include <span>
+#include <string_view>
 
 #include "json/json_value.hpp"
 #include "json/tree_arena.hpp"
@@ -16,51 +20,74 @@ namespace ktarn::json {
 
 class TreeBuilder {
  public:
+  using Raw = JsonValue::Slot;
+
   explicit TreeBuilder(std::size_t size_hint) : arena_(size_hint) {}
 
+  // The finished tree: a root built with root set, or a value that holds no block.
+  static JsonValue adopt(const Raw& root) noexcept { return JsonValue(root); }
+
+  // Precondition: name holds a string.
+  static std::string_view name_of(const Raw& name) { return JsonValue::view_of(name); }
+
+  // The scalars fill the slot given and return true, so that the reader can chain them.
+  static bool null(Raw& slot) {
+    slot.scalar = {JsonValue::Tag::kNull, 0};
+    return true;
+  }
+  static bool boolean(Raw& slot, bool value) {
+    slot.scalar = {JsonValue::Tag::kBoolean, value ? 1u : 0u};
+    return true;
+  }
+  // Precondition: a negative magnitude is between 1 and 2^63.
+  static bool integer(Raw& slot, std::uint64_t magnitude, bool negative) {
+    slot.scalar = negative ? JsonValue::Scalar{JsonValue::Tag::kNegative, 0 - magnitude}
+                           : JsonValue::Scalar{JsonValue::Tag::kUnsigned, magnitude};
+    return true;
+  }
+  // Precondition: value holds no block.
+  static bool scalar(Raw& slot, JsonValue&& value) {
+    slot = value.take();
+    return true;
+  }
+
   // Each of these builds the root of the tree when root is true; nothing may be built after it.
-  JsonValue string(const char* bytes, std::size_t size, bool root) {
-    JsonValue v;
+  void string(Raw& slot, const char* bytes, std::size_t size, bool root) {
     if (size <= JsonValue::kShortStringMax) {
-      v.slot_.short_string.tag = JsonValue::Tag::kShortString;
-      v.slot_.short_string.size = static_cast<std::uint8_t>(size);
-      std::memcpy(v.slot_.short_string.bytes, bytes, size);
-      return v;
+      slot.short_string.tag = JsonValue::Tag::kShortString;
+      slot.short_string.size = static_cast<std::uint8_t>(size);
+      std::memcpy(slot.short_string.bytes, bytes, size);
+      return;
     }
     void* data = allocate(size, root);
     std::memcpy(data, bytes, size);
-    v.slot_.block = JsonValue::block(JsonValue::Tag::kString, storage(root), size, data);
-    return v;
+    slot.block = JsonValue::block(JsonValue::Tag::kString, storage(root), size, data);
   }
 
-  // Moves the elements into the array.
-  JsonValue array(std::span<JsonValue> elements, bool root) {
-    if (elements.empty()) return JsonValue::array();
+  Raw array(std::span<const Raw> elements, bool root) {
+    if (elements.empty()) return JsonValue::array().take();
     auto* data = static_cast<JsonValue*>(allocate(elements.size_bytes(), root));
     for (std::size_t i = 0; i < elements.size(); ++i) {
-      std::construct_at(data + i, std::move(elements[i]));
+      ::new (static_cast<void*>(data + i)) JsonValue(elements[i]);
     }
-    JsonValue v;
-    v.slot_.block = JsonValue::block(JsonValue::Tag::kArray, storage(root), elements.size(), data);
+    Raw v;
+    v.block = JsonValue::block(JsonValue::Tag::kArray, storage(root), elements.size(), data);
     return v;
   }
 
-  // Moves the members named by order (indices into arrival, already in name order) into the
-  // object; the others stay behind.
-  JsonValue object(std::span<JsonMember> arrival, std::span<const std::uint32_t> order, bool root) {
-    if (order.empty()) return JsonValue::object();
+  // The members named by order (indices into names and values, already in name order) make the
+  // object; the others are dropped.
+  Raw object(std::span<const Raw> names, std::span<const Raw> values,
+             std::span<const std::uint32_t> order, bool root) {
+    if (order.empty()) return JsonValue::object().take();
     auto* data = static_cast<JsonMember*>(allocate(order.size() * sizeof(JsonMember), root));
     for (std::size_t i = 0; i < order.size(); ++i) {
-      std::construct_at(data + i, std::move(arrival[order[i]]));
+      ::new (static_cast<void*>(data + i))
+          JsonMember(JsonValue(names[order[i]]), JsonValue(values[order[i]]));
     }
-    JsonValue v;
-    v.slot_.block = JsonValue::block(JsonValue::Tag::kObject, storage(root), order.size(), data);
+    Raw v;
+    v.block = JsonValue::block(JsonValue::Tag::kObject, storage(root), order.size(), data);
     return v;
-  }
-
-  // Precondition: name was built by string().
-  static JsonMember member(JsonValue&& name, JsonValue&& value) {
-    return JsonMember(std::move(name), std::move(value));
   }
 
  private:
