@@ -89,8 +89,11 @@ class Parser {
     return Unexpected(failure);
   }
 
+  // Compact texts, the usual kind, have no white space at all: one test settles it.
   void skip_white_space() {
-    while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+    const unsigned char* p = p_;
+    while (p != end_ && *p <= ' ' && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t')) ++p;
+    p_ = p;
   }
 
   bool parse_value() {

@@ -68,7 +68,8 @@ inline const unsigned char* find_plain_run_end(const unsigned char* p, const uns
   return p;
 }
 
-// The first and the last sizeof(Word) of count bytes, sizeof(Word) <= count <= 2 * sizeof(Word).
+// Copies the first and the last sizeof(Word) of count bytes, sizeof(Word) <= count <=
+// 2 * sizeof(Word).
 template <class Word>
 inline void copy_overlapping(char* to, const char* from, std::size_t count) {
   Word head;
@@ -82,8 +83,14 @@ inline void copy_overlapping(char* to, const char* from, std::size_t count) {
 // Copies a run: with at most two overlapping loads and stores when it is short, so the short names
 // and values that make up most of a request never pay for a library call.
 inline void copy_bytes(char* to, const char* from, std::size_t count) {
-  if (count >= 16) {
+  struct Words {
+    std::uint64_t low;
+    std::uint64_t high;
+  };
+  if (count > 32) {
     std::memcpy(to, from, count);
+  } else if (count >= 16) {
+    copy_overlapping<Words>(to, from, count);
   } else if (count >= 8) {
     copy_overlapping<std::uint64_t>(to, from, count);
   } else if (count >= 4) {

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "json/json_value.hpp"
+#include "json/plain_run.hpp"
 #include "json/tree_arena.hpp"
 
 namespace ktarn::json {
@@ -56,11 +57,11 @@ class TreeBuilder {
     if (size <= JsonValue::kShortStringMax) {
       slot.short_string.tag = JsonValue::Tag::kShortString;
       slot.short_string.size = static_cast<std::uint8_t>(size);
-      std::memcpy(slot.short_string.bytes, bytes, size);
+      copy_bytes(slot.short_string.bytes, bytes, size);
       return;
     }
     void* data = allocate(size, root);
-    std::memcpy(data, bytes, size);
+    copy_bytes(static_cast<char*>(data), bytes, size);
     slot.block = JsonValue::block(JsonValue::Tag::kString, storage(root), size, data);
   }
 

@@ -37,141 +37,140 @@ constexpr std::size_t kMaxInteger = 24;
 constexpr std::size_t kFirstRoom = 512;
 
 // Writes straight into the output string's buffer: each token asks for the room it may need at
-// most, so the buffer is checked once per token and grown geometrically, never byte by byte. The
-// string is cut back to the bytes written when the writer is done.
+// most, so the buffer is checked once per token and grown geometrically, never byte by byte. Each
+// routine takes the position to write at and returns the position after what it wrote, so the
+// position stays in a register rather than being stored and reloaded around every byte written.
 class Writer {
  public:
   explicit Writer(std::string& out) : out_(out), start_(out.size()) {
     out_.resize(std::max(out_.capacity(), start_ + kFirstRoom));
-    p_ = out_.data() + start_;
     limit_ = out_.data() + out_.size();
   }
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
-  ~Writer() { out_.resize(static_cast<std::size_t>(p_ - out_.data())); }
+  // A write cut short by a failed allocation leaves the string as it was.
+  ~Writer() {
+    if (!done_) out_.resize(start_);
+  }
 
-  void value(const JsonValue& value) {
-    switch (value.kind()) {
-      case Kind::kNull:
-        put("null", 4);
-        break;
-      case Kind::kBoolean:
-        if (*value.as_boolean()) {
-          put("true", 4);
-        } else {
-          put("false", 5);
-        }
-        break;
-      case Kind::kNumber:
-        number(value);
-        break;
-      case Kind::kString:
-        string(*value.as_string());
-        break;
-      case Kind::kArray:
-        array(*value.as_array());
-        break;
-      case Kind::kObject:
-        object(*value.as_members());
-        break;
-    }
+  // Appends the text of value, cutting the string back to the bytes written.
+  void write(const JsonValue& value) {
+    char* const end = this->value(out_.data() + start_, value);
+    out_.resize(static_cast<std::size_t>(end - out_.data()));
+    done_ = true;
   }
 
  private:
-  void room(std::size_t count) {
-    if (static_cast<std::size_t>(limit_ - p_) < count) grow(count);
-  }
-
-  void grow(std::size_t count) {
-    const auto used = static_cast<std::size_t>(p_ - out_.data());
-    out_.resize(std::max(2 * out_.size(), used + count));
-    p_ = out_.data() + used;
-    limit_ = out_.data() + out_.size();
-  }
-
-  void put(const char* text, std::size_t count) {
-    room(count);
-    std::memcpy(p_, text, count);
-    p_ += count;
-  }
-
-  void put(char c) {
-    room(1);
-    *p_++ = c;
-  }
-
-  // Each run is copied in one piece; the room asked for covers the run, the escape that ends it
-  // and the closing quotation mark.
-  void string(std::string_view text) {
-    put('"');
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* const end = p + text.size();
-    std::uint64_t seen = 0;  // the high-bit summary matters only to the reader
-    for (;;) {
-      const unsigned char* run_end = find_plain_run_end(p, end, seen);
-      const auto run = static_cast<std::size_t>(run_end - p);
-      room(run + kMaxEscape + 1);
-      copy_bytes(p_, reinterpret_cast<const char*>(p), run);
-      p_ += run;
-      if (run_end == end) break;
-      escape(*run_end);
-      p = run_end + 1;
+  char* value(char* p, const JsonValue& value) {
+    switch (value.kind()) {
+      case Kind::kNull:
+        return put(p, "null", 4);
+      case Kind::kBoolean:
+        return *value.as_boolean() ? put(p, "true", 4) : put(p, "false", 5);
+      case Kind::kNumber:
+        return number(p, value);
+      case Kind::kString:
+        return string(p, *value.as_string());
+      case Kind::kArray:
+        return array(p, *value.as_array());
+      case Kind::kObject:
+        return object(p, *value.as_members());
     }
-    *p_++ = '"';
+    return p;
   }
 
-  void escape(unsigned char byte) {
+  char* room(char* p, std::size_t count) {
+    if (static_cast<std::size_t>(limit_ - p) < count) return grow(p, count);
+    return p;
+  }
+
+  char* grow(char* p, std::size_t count) {
+    const auto used = static_cast<std::size_t>(p - out_.data());
+    out_.resize(std::max(2 * out_.size(), used + count));
+    limit_ = out_.data() + out_.size();
+    return out_.data() + used;
+  }
+
+  char* put(char* p, const char* text, std::size_t count) {
+    p = room(p, count);
+    std::memcpy(p, text, count);
+    return p + count;
+  }
+
+  char* put(char* p, char c) {
+    p = room(p, 1);
+    *p = c;
+    return p + 1;
+  }
+
+  // Each run is copied in one piece; the room asked for covers the run and the escape or the
+  // quotation mark that ends it (and, the first time, the opening quotation mark).
+  char* string(char* p, std::string_view text) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = s + text.size();
+    std::uint64_t seen = 0;  // the high-bit summary matters only to the reader
+    const unsigned char* run_end = find_plain_run_end(s, end, seen);
+    p = room(p, static_cast<std::size_t>(run_end - s) + kMaxEscape + 2);
+    *p++ = '"';
+    for (;;) {
+      const auto run = static_cast<std::size_t>(run_end - s);
+      copy_bytes(p, reinterpret_cast<const char*>(s), run);
+      p += run;
+      if (run_end == end) break;
+      p = escape(p, *run_end);
+      s = run_end + 1;
+      run_end = find_plain_run_end(s, end, seen);
+      p = room(p, static_cast<std::size_t>(run_end - s) + kMaxEscape + 1);
+    }
+    *p++ = '"';
+    return p;
+  }
+
+  static char* escape(char* p, unsigned char byte) {
     const char letter = kEscape[byte];
-    *p_++ = '\\';
-    *p_++ = letter;
+    *p++ = '\\';
+    *p++ = letter;
     if (letter == 'u') {
       constexpr char kHex[] = "0123456789abcdef";
-      *p_++ = '0';
-      *p_++ = '0';
-      *p_++ = kHex[byte >> 4];
-      *p_++ = kHex[byte & 0xF];
+      *p++ = '0';
+      *p++ = '0';
+      *p++ = kHex[byte >> 4];
+      *p++ = kHex[byte & 0xF];
     }
+    return p;
   }
 
-  void number(const JsonValue& value) {
-    room(std::max(kMaxInteger, kMaxDoubleText));
-    if (const auto u = value.as_unsigned()) {
-      p_ = std::to_chars(p_, limit_, *u).ptr;
-    } else if (const auto n = value.as_negative()) {
-      p_ = std::to_chars(p_, limit_, *n).ptr;
-    } else {
-      p_ = write_double(p_, *value.as_double());
-    }
+  char* number(char* p, const JsonValue& value) {
+    p = room(p, std::max(kMaxInteger, kMaxDoubleText));
+    if (const auto u = value.as_unsigned()) return std::to_chars(p, limit_, *u).ptr;
+    if (const auto n = value.as_negative()) return std::to_chars(p, limit_, *n).ptr;
+    return write_double(p, *value.as_double());
   }
 
-  void array(std::span<const JsonValue> elements) {
-    put('[');
-    bool first = true;
-    for (const JsonValue& element : elements) {
-      if (!first) put(',');
-      first = false;
-      value(element);
+  char* array(char* p, std::span<const JsonValue> elements) {
+    p = put(p, '[');
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+      if (i > 0) p = put(p, ',');
+      p = value(p, elements[i]);
     }
-    put(']');
+    return put(p, ']');
   }
 
-  void object(std::span<const JsonMember> members) {
-    put('{');
-    bool first = true;
-    for (const JsonMember& member : members) {
-      if (!first) put(',');
-      first = false;
-      string(member.name());
-      put(':');
-      value(member.value());
+  char* object(char* p, std::span<const JsonMember> members) {
+    p = put(p, '{');
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      if (i > 0) p = put(p, ',');
+      p = string(p, members[i].name());
+      p = put(p, ':');
+      p = value(p, members[i].value());
     }
-    put('}');
+    return put(p, '}');
   }
 
   std::string& out_;
   const std::size_t start_;
-  char* p_;
   char* limit_;
+  bool done_ = false;
 };
 
 }  // namespace
@@ -183,7 +182,7 @@ std::string write_json(const JsonValue& value) {
 }
 
 void write_json(const JsonValue& value, std::string& out) {
-  Writer(out).value(value);
+  Writer(out).write(value);
 }
 
 }  // namespace ktarn::json

@@ -2,10 +2,15 @@
 // kind of number, including the values the two-rounding conversion defines.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "json/parse_json.hpp"
 #include "json/powers_of_ten.hpp"
@@ -123,6 +128,52 @@ INSTANTIATE_TEST_SUITE_P(
                     DoubleText{999999999999999.9, "999999999999999.9"}, DoubleText{-2.5, "-2.5"},
                     DoubleText{0.1 + 0.2, "0.30000000000000004"},
                     DoubleText{1.2345e16, "1.2345e+16"}, DoubleText{-1e-7, "-1e-7"}));
+
+// The significant digits and decimal exponent of a written double, read back from either layout.
+struct WrittenDigits {
+  std::string digits;
+  int exponent = 0;
+  bool operator==(const WrittenDigits&) const = default;
+};
+
+WrittenDigits digits_of_text(std::string text) {
+  if (text.front() == '-') text.erase(0, 1);
+  WrittenDigits d;
+  const std::size_t mark = text.find('e');
+  if (mark != std::string::npos) d.exponent = std::stoi(text.substr(mark + 1));
+  const std::string mantissa = text.substr(0, mark);
+  const std::size_t point = mantissa.find('.');
+  const std::size_t integer_digits = point == std::string::npos ? mantissa.size() : point;
+  for (const char c : mantissa) {
+    if (c != '.') d.digits += c;
+  }
+  const std::size_t leading = d.digits.find_first_not_of('0');
+  d.exponent += static_cast<int>(integer_digits) - 1 - static_cast<int>(leading);
+  d.digits = d.digits.substr(leading, d.digits.find_last_not_of('0') + 1 - leading);
+  return d;
+}
+
+// The shortest round-trip digits, compared with the standard library's, for doubles read from
+// short decimals (integers up to and past 2^50 over powers of ten up to and past 10^22, which the
+// writer recognises directly) and for arbitrary bit patterns.
+TEST(DoubleWrites, DigitsAreTheShortestThatReadBack) {
+  std::mt19937_64 random(20261209);
+  std::vector<double> values;
+  for (int i = 0; i < 20000; ++i) {
+    const std::uint64_t integer = random() >> (random() % 64);
+    values.push_back(static_cast<double>(integer) / kPowersOfTen[random() % 26]);
+    values.push_back(static_cast<double>(integer % 100000) * kPowersOfTen[random() % 30]);
+    values.push_back(std::bit_cast<double>(random()));
+  }
+  for (const double x : values) {
+    if (!std::isfinite(x) || x == 0) continue;
+    char text[64];
+    const std::string form(
+        text,
+        std::to_chars(text, text + sizeof text, std::fabs(x), std::chars_format::scientific).ptr);
+    ASSERT_EQ(digits_of_text(write_json(JsonValue::number(x))), digits_of_text(form)) << form;
+  }
+}
 
 TEST(DoubleWrites, NonFiniteValuesAreNull) {
   EXPECT_TRUE(JsonValue::number(std::numeric_limits<double>::quiet_NaN()).is_null());
