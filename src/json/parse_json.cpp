@@ -154,7 +154,7 @@ class Parser {
     NumberRead number = read_number(p_, end_);
     p_ = number.stop;
     if (!number.failure.empty()) return fail(number.failure);
-    return TreeBuilder::scalar(values_.push(), std::move(number.value));
+    return TreeBuilder::scalar(values_.push(), number.value);
   }
 
   bool open_nested() {
@@ -184,9 +184,10 @@ class Parser {
     ++p_;
     ++depth_left_;
     --arrays_open_;
-    const Raw array = builder_.array(values_.from(base), at_root());
+    // The array takes the place of its elements on the stack.
+    const std::span<const Raw> elements = values_.from(base);
     values_.pop_to(base);
-    values_.push() = array;
+    builder_.array(elements, at_root(), values_.push());
     return true;
   }
 
@@ -210,12 +211,13 @@ class Parser {
     }
     ++p_;
     ++depth_left_;
+    // The object takes the place of its values on the stack.
     const std::span<const Raw> names = names_.from(names_base);
-    const Raw object = builder_.object(names, values_.from(values_base),
-                                       order_.of(names, remembered_order()), at_root());
+    const std::span<const Raw> values = values_.from(values_base);
     names_.pop_to(names_base);
     values_.pop_to(values_base);
-    values_.push() = object;
+    builder_.object(names, values, order_.of(names, remembered_order()), at_root(),
+                    values_.push());
     return true;
   }
 

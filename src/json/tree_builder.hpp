@@ -46,9 +46,11 @@ class TreeBuilder {
                            : JsonValue::Scalar{JsonValue::Tag::kUnsigned, magnitude};
     return true;
   }
-  // Precondition: value holds no block.
-  static bool scalar(Raw& slot, JsonValue&& value) {
-    slot = value.take();
+  // Precondition: value holds no block. Copied field by field: a copy of the whole slot, made
+  // just after the value was stored, would wait for the stores to reach memory.
+  static bool scalar(Raw& slot, const JsonValue& value) {
+    slot.scalar.tag = value.slot_.scalar.tag;
+    slot.scalar.bits = value.slot_.scalar.bits;
     return true;
   }
 
@@ -65,35 +67,42 @@ class TreeBuilder {
     slot.block = JsonValue::block(JsonValue::Tag::kString, storage(root), size, data);
   }
 
-  Raw array(std::span<const Raw> elements, bool root) {
-    if (elements.empty()) return JsonValue::array().take();
-    auto* data = static_cast<JsonValue*>(allocate(elements.size_bytes(), root));
-    for (std::size_t i = 0; i < elements.size(); ++i) {
-      ::new (static_cast<void*>(data + i)) JsonValue(elements[i]);
+  // The array goes into slot, which may be the slot of its first element.
+  void array(std::span<const Raw> elements, bool root, Raw& slot) {
+    JsonValue* data = nullptr;
+    if (!elements.empty()) {
+      data = static_cast<JsonValue*>(allocate(elements.size_bytes(), root));
+      for (std::size_t i = 0; i < elements.size(); ++i) {
+        ::new (static_cast<void*>(data + i)) JsonValue(elements[i]);
+      }
     }
-    Raw v;
-    v.block = JsonValue::block(JsonValue::Tag::kArray, storage(root), elements.size(), data);
-    return v;
+    slot.block = JsonValue::block(JsonValue::Tag::kArray, block_storage(data, root),
+                                  elements.size(), data);
   }
 
   // The members named by order (indices into names and values, already in name order) make the
-  // object; the others are dropped.
-  Raw object(std::span<const Raw> names, std::span<const Raw> values,
-             std::span<const std::uint32_t> order, bool root) {
-    if (order.empty()) return JsonValue::object().take();
-    auto* data = static_cast<JsonMember*>(allocate(order.size() * sizeof(JsonMember), root));
-    for (std::size_t i = 0; i < order.size(); ++i) {
-      ::new (static_cast<void*>(data + i))
-          JsonMember(JsonValue(names[order[i]]), JsonValue(values[order[i]]));
+  // object, which goes into slot (possibly the slot of its first value); the others are dropped.
+  void object(std::span<const Raw> names, std::span<const Raw> values,
+              std::span<const std::uint32_t> order, bool root, Raw& slot) {
+    JsonMember* data = nullptr;
+    if (!order.empty()) {
+      data = static_cast<JsonMember*>(allocate(order.size() * sizeof(JsonMember), root));
+      for (std::size_t i = 0; i < order.size(); ++i) {
+        ::new (static_cast<void*>(data + i))
+            JsonMember(JsonValue(names[order[i]]), JsonValue(values[order[i]]));
+      }
     }
-    Raw v;
-    v.block = JsonValue::block(JsonValue::Tag::kObject, storage(root), order.size(), data);
-    return v;
+    slot.block = JsonValue::block(JsonValue::Tag::kObject, block_storage(data, root),
+                                  order.size(), data);
   }
 
  private:
   static JsonValue::Storage storage(bool root) {
     return root ? JsonValue::Storage::kTreeRoot : JsonValue::Storage::kInTree;
+  }
+  // An empty array or object has no block, and so nothing to free or share.
+  static JsonValue::Storage block_storage(const void* data, bool root) {
+    return data == nullptr ? JsonValue::Storage::kOwned : storage(root);
   }
 
   // The root's block is the last one and carries, just before it, the handle of the arena.
