@@ -1,26 +1,9 @@
 #include "json/member_order.hpp"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 
 namespace ktarn::json {
 namespace {
-
-// Big-endian, zero-padded: numeric order of prefixes is byte order of the first eight bytes.
-// Short names are gathered byte by byte: a short copy followed by a whole-word load would stall.
-std::uint64_t prefix_of(std::string_view name) {
-  std::uint64_t prefix = 0;
-  if (name.size() >= 8) {
-    std::memcpy(&prefix, name.data(), 8);
-    if constexpr (std::endian::native == std::endian::little) prefix = std::byteswap(prefix);
-    return prefix;
-  }
-  for (std::size_t i = 0; i < 8; ++i) {
-    prefix = (prefix << 8) | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0u);
-  }
-  return prefix;
-}
 
 // Objects have a handful of members; insertion sort beats the general sort at that size.
 template <class Less>
@@ -37,19 +20,11 @@ void sort_keys(std::span<NameKey> keys, Less less) {
   }
 }
 
-bool in_name_order(std::span<const TreeBuilder::Raw> members) {
-  for (std::size_t i = 1; i < members.size(); ++i) {
-    if (!name_less(TreeBuilder::name_of(members[i - 1]), TreeBuilder::name_of(members[i])))
-      return false;
-  }
-  return true;
-}
-
 // True when the members' leading bytes are those of the remembered object, in the same order.
-bool same_prefixes(std::span<const TreeBuilder::Raw> arrival, const RememberedOrder& memo) {
+bool same_prefixes(std::span<const NameKey> arrival, const RememberedOrder& memo) {
   if (arrival.size() != memo.count) return false;
   for (std::size_t i = 0; i < arrival.size(); ++i) {
-    if (prefix_of(TreeBuilder::name_of(arrival[i])) != memo.prefixes[i]) return false;
+    if (arrival[i].prefix != memo.prefixes[i]) return false;
   }
   return true;
 }
@@ -85,17 +60,20 @@ std::span<std::uint32_t> MemberOrder::indices(std::size_t count) {
 
 std::span<const std::uint32_t> MemberOrder::of(std::span<const TreeBuilder::Raw> arrival,
                                                RememberedOrder* memo) {
-  if (memo != nullptr && same_prefixes(arrival, *memo)) {
-    return std::span(memo->order).first(arrival.size());
+  const std::span<NameKey> sorted = keys(arrival.size());
+  // Strictly ascending leading bytes mean strictly ascending names: no name compared in full.
+  bool ascending = true;
+  for (std::size_t i = 0; i < arrival.size(); ++i) {
+    sorted[i] = NameKey{TreeBuilder::leading_bytes(arrival[i]), static_cast<std::uint32_t>(i)};
+    if (i > 0 && sorted[i - 1].prefix >= sorted[i].prefix) ascending = false;
   }
   const std::span<std::uint32_t> kept = indices(arrival.size());
-  if (in_name_order(arrival)) {
+  if (ascending) {
     for (std::uint32_t i = 0; i < kept.size(); ++i) kept[i] = i;
     return kept;
   }
-  const std::span<NameKey> sorted = keys(arrival.size());
-  for (std::size_t i = 0; i < arrival.size(); ++i) {
-    sorted[i] = NameKey{prefix_of(TreeBuilder::name_of(arrival[i])), static_cast<std::uint32_t>(i)};
+  if (memo != nullptr && same_prefixes(sorted, *memo)) {
+    return std::span(memo->order).first(arrival.size());
   }
   sort_keys(sorted, [&arrival](const NameKey& a, const NameKey& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
@@ -106,9 +84,9 @@ std::span<const std::uint32_t> MemberOrder::of(std::span<const TreeBuilder::Raw>
   if (memo != nullptr) remember_order(sorted, *memo);
   std::size_t count = 0;
   for (std::size_t i = 0; i < sorted.size(); ++i) {
-    const std::string_view name = TreeBuilder::name_of(arrival[sorted[i].index]);
     const bool repeated = i + 1 < sorted.size() && sorted[i + 1].prefix == sorted[i].prefix &&
-                          TreeBuilder::name_of(arrival[sorted[i + 1].index]) == name;
+                          TreeBuilder::name_of(arrival[sorted[i + 1].index]) ==
+                              TreeBuilder::name_of(arrival[sorted[i].index]);
     if (!repeated) kept[count++] = sorted[i].index;
   }
   return kept.first(count);

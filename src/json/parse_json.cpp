@@ -216,8 +216,7 @@ class Parser {
     const std::span<const Raw> values = values_.from(values_base);
     names_.pop_to(names_base);
     values_.pop_to(values_base);
-    builder_.object(names, values, order_.of(names, remembered_order()), at_root(),
-                    values_.push());
+    builder_.object(names, values, order_.of(names, remembered_order()), at_root(), values_.push());
     return true;
   }
 

@@ -7,6 +7,7 @@
 // own nothing, filled in where the reader keeps them.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -28,8 +29,19 @@ class TreeBuilder {
   // The finished tree: a root built with root set, or a value that holds no block.
   static JsonValue adopt(const Raw& root) noexcept { return JsonValue(root); }
 
-  // Precondition: name holds a string.
+  // Precondition: name holds a string built here.
   static std::string_view name_of(const Raw& name) { return JsonValue::view_of(name); }
+  // The first eight bytes of a name built here, zero-padded, as a big-endian number: one load,
+  // since a string of fewer than eight bytes is held inside its slot, which is zero beyond it.
+  static std::uint64_t leading_bytes(const Raw& name) {
+    const char* bytes = name.scalar.tag == JsonValue::Tag::kShortString
+                            ? name.short_string.bytes
+                            : static_cast<const char*>(name.block.data);
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    if constexpr (std::endian::native == std::endian::little) word = std::byteswap(word);
+    return word;
+  }
 
   // The scalars fill the slot given and return true, so that the reader can chain them.
   static bool null(Raw& slot) {
@@ -57,6 +69,7 @@ class TreeBuilder {
   // Each of these builds the root of the tree when root is true; nothing may be built after it.
   void string(Raw& slot, const char* bytes, std::size_t size, bool root) {
     if (size <= JsonValue::kShortStringMax) {
+      std::memset(&slot, 0, sizeof slot);
       slot.short_string.tag = JsonValue::Tag::kShortString;
       slot.short_string.size = static_cast<std::uint8_t>(size);
       copy_bytes(slot.short_string.bytes, bytes, size);
@@ -76,8 +89,8 @@ class TreeBuilder {
         ::new (static_cast<void*>(data + i)) JsonValue(elements[i]);
       }
     }
-    slot.block = JsonValue::block(JsonValue::Tag::kArray, block_storage(data, root),
-                                  elements.size(), data);
+    slot.block =
+        JsonValue::block(JsonValue::Tag::kArray, block_storage(data, root), elements.size(), data);
   }
 
   // The members named by order (indices into names and values, already in name order) make the
@@ -92,8 +105,8 @@ class TreeBuilder {
             JsonMember(JsonValue(names[order[i]]), JsonValue(values[order[i]]));
       }
     }
-    slot.block = JsonValue::block(JsonValue::Tag::kObject, block_storage(data, root),
-                                  order.size(), data);
+    slot.block =
+        JsonValue::block(JsonValue::Tag::kObject, block_storage(data, root), order.size(), data);
   }
 
  private:
