@@ -235,22 +235,25 @@ class Parser {
   // piece; one with escapes is assembled in the scratch buffer, which keeps its capacity.
   bool parse_string(ScratchStack<Raw, 32>& into) {
     std::uint64_t seen = 0;
-    const unsigned char* run = ++p_;
-    p_ = find_plain_run_end(p_, end_, seen);
+    const unsigned char* const run = p_ + 1;
+    const unsigned char* close = find_plain_run_end(run, end_, seen);
     std::string_view text;
-    if (p_ != end_ && *p_ == '"') {
-      text = std::string_view(chars(run), static_cast<std::size_t>(p_ - run));
+    if (close != end_ && *close == '"') {
+      text = std::string_view(chars(run), static_cast<std::size_t>(close - run));
     } else {
+      p_ = close;
       out_ = scratch_room(run);
-      put(run, static_cast<std::size_t>(p_ - run));
+      put(run, static_cast<std::size_t>(close - run));
       if (!parse_escaped_rest(seen)) return false;
+      close = p_;
       text = std::string_view(scratch_.data(), static_cast<std::size_t>(out_ - scratch_.data()));
     }
     // Byte input: the resolved string must be UTF-8, checked once it is complete.
     if (kCheckUtf8 && any_high_bit(seen) && !is_valid_utf8(text)) {
+      p_ = close;
       return fail(category::kInvalidUnicode);
     }
-    ++p_;
+    p_ = close + 1;
     builder_.string(into.push(), text.data(), text.size(), at_root());
     return true;
   }
