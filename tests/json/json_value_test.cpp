@@ -62,6 +62,45 @@ TEST(JsonObject, OrdersNamesByEveryByte) {
   }
 }
 
+// Small objects are ordered by their names' leading bytes alone when those differ, and in full
+// when two share them; every arrival order must give the same object, the repeated name's last
+// value included. Inside an array, each record may reuse the order found for the one before.
+TEST(JsonObject, EveryArrivalOrderGivesTheSameObject) {
+  const std::vector<std::vector<std::string>> name_sets = {
+      {"id", "type", "payload", "nonce", "a"},
+      {"abcdefgh2", "abcdefgh1", "abcdefgh", "b", "a"},
+      {"x", "y", "x", "a", "b"},
+  };
+  for (std::vector<std::string> names : name_sets) {
+    std::sort(names.begin(), names.end());
+    std::string records = "[";
+    do {
+      std::string text = "{";
+      JsonValue inserted = JsonValue::object();
+      for (std::size_t i = 0; i < names.size(); ++i) {
+        text += "\"" + names[i] + "\":" + std::to_string(i) + ",";
+        inserted.insert(names[i], JsonValue::unsigned_integer(i));
+      }
+      text.back() = '}';
+      records += text + ",";
+      const auto parsed = parse_json(text);
+      ASSERT_TRUE(parsed.has_value()) << text;
+      EXPECT_EQ(write_json(*parsed), write_json(inserted)) << text;
+    } while (std::next_permutation(names.begin(), names.end()));
+    records.back() = ']';
+    const auto parsed = parse_json(records);
+    ASSERT_TRUE(parsed.has_value());
+    std::size_t i = 0;
+    do {
+      JsonValue inserted = JsonValue::object();
+      for (std::size_t k = 0; k < names.size(); ++k) {
+        inserted.insert(names[k], JsonValue::unsigned_integer(k));
+      }
+      EXPECT_EQ((*parsed->as_array())[i++], inserted) << i;
+    } while (std::next_permutation(names.begin(), names.end()));
+  }
+}
+
 TEST(JsonObject, ParsedLargeObjectKeepsLastOfEachName) {
   std::string text = "{";
   for (int round = 0; round < 2; ++round) {
