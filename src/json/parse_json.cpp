@@ -127,8 +127,8 @@ class Parser {
     return true;
   }
 
-  // Short integers, the usual number in a request, are read here; anything longer, or with a
-  // fraction or an exponent, goes to the full conversion from its first byte again.
+  // Short integers, the usual number in a request, are read here, and short decimals from their
+  // first byte again; anything else goes to the full conversion.
   bool parse_number() {
     const unsigned char* q = p_;
     const bool negative = *q == '-';
@@ -139,9 +139,15 @@ class Parser {
       while (q != end_ && q - digits < 18 && static_cast<unsigned char>(*q - '0') < 10) {
         magnitude = magnitude * 10 + (*q++ - '0');
       }
-      if (q == end_ || !ends_short_integer(*q)) return parse_full_number();
-      p_ = q;
-      return TreeBuilder::integer(values_.push(), magnitude, negative);
+      if (q != end_ && ends_short_integer(*q)) {
+        p_ = q;
+        return TreeBuilder::integer(values_.push(), magnitude, negative);
+      }
+    }
+    double value;
+    if (const unsigned char* stop = read_short_decimal(p_, end_, value)) {
+      p_ = stop;
+      return TreeBuilder::number(values_.push(), value);
     }
     return parse_full_number();
   }

@@ -58,6 +58,11 @@ class TreeBuilder {
                            : JsonValue::Scalar{JsonValue::Tag::kUnsigned, magnitude};
     return true;
   }
+  // Precondition: value is finite.
+  static bool number(Raw& slot, double value) {
+    slot.scalar = {JsonValue::Tag::kDouble, std::bit_cast<std::uint64_t>(value)};
+    return true;
+  }
   // Precondition: value holds no block. Copied field by field: a copy of the whole slot, made
   // just after the value was stored, would wait for the stores to reach memory.
   static bool scalar(Raw& slot, const JsonValue& value) {

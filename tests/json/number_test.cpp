@@ -14,6 +14,7 @@
 
 #include "json/parse_json.hpp"
 #include "json/powers_of_ten.hpp"
+#include "json/read_number.hpp"
 #include "json/write_json.hpp"
 
 namespace ktarn::json {
@@ -95,6 +96,35 @@ TEST(NumberConversion, SaturatesTheCombinedExponent) {
   const auto large = parse_json("1" + std::string(30, '0') + "e2147483647");
   ASSERT_FALSE(large.has_value());
   EXPECT_EQ(large.error().category, "number out of range");
+}
+
+// The reader takes short decimals by a quicker path; on every text around its limits (19 digits,
+// two exponent digits, leading zeros, signs) it must give the double the full conversion gives.
+TEST(NumberConversion, ShortDecimalsMatchTheFullConversion) {
+  std::mt19937_64 random(1209);
+  const auto digits = [&](std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += static_cast<char>('0' + random() % 10);
+    return text;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    std::string text = random() % 2 ? "-" : "";
+    const std::size_t integer_digits = random() % 21;
+    text += random() % 3 == 0 ? "0" : std::to_string(1 + random() % 9) + digits(integer_digits);
+    if (random() % 4 != 0) text += "." + std::string(random() % 4, '0') + digits(1 + random() % 20);
+    if (random() % 2 == 0) {
+      constexpr const char* kSigns[] = {"", "+", "-"};
+      text +=
+          std::string(random() % 2 ? "e" : "E") + kSigns[random() % 3] + digits(1 + random() % 3);
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const NumberRead full = read_number(bytes, bytes + text.size());
+    const auto parsed = parse_json(text);
+    ASSERT_EQ(parsed.has_value(), full.failure.empty()) << text;
+    if (parsed) {
+      ASSERT_EQ(*parsed, full.value) << text;
+    }
+  }
 }
 
 TEST(NumberConversion, ScalesByCorrectlyRoundedPowers) {
