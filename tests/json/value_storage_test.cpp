@@ -70,6 +70,44 @@ TEST(JsonValueStorage, AssignsACopyOfItsOwnMember) {
   EXPECT_EQ(write_json(value), R"(["a long string that lives on the heap",[1,2]])");
 }
 
+// A parsed tree lives in one arena that its root frees. Values taken out of it by copying, and
+// parsed roots changed afterwards, must own their blocks: the tree is gone before they are read.
+TEST(JsonValueStorage, CopiesAndChangedRootsOutliveTheirTree) {
+  const std::string text =
+      R"({"list":["a string longer than fourteen bytes",[1,2],{"k":"another long string here"}],)"
+      R"("name":"the name, also longer than fourteen bytes"})";
+  JsonValue copied;
+  JsonValue changed;
+  JsonValue appended;
+  {
+    const JsonValue tree = *parse_json(text);
+    copied = *find_member(tree, "list");
+    changed = *parse_json(text);
+    changed.insert("added", JsonValue::string("a long string added to a parsed root"));
+    changed.insert("name", JsonValue::boolean(true));
+    appended = *parse_json(R"(["first element, long enough to live in the arena"])");
+    appended.push_back(JsonValue::array({copied}));
+  }
+  EXPECT_EQ(write_json(copied),
+            R"(["a string longer than fourteen bytes",[1,2],{"k":"another long string here"}])");
+  EXPECT_EQ(write_json(changed),
+            R"({"added":"a long string added to a parsed root","list":["a string longer than )"
+            R"(fourteen bytes",[1,2],{"k":"another long string here"}],"name":true})");
+  EXPECT_EQ(write_json(appended),
+            R"(["first element, long enough to live in the arena",[["a string longer than )"
+            R"(fourteen bytes",[1,2],{"k":"another long string here"}]]])");
+}
+
+// Trees many times the size of their text take several arena chunks.
+TEST(JsonValueStorage, TreesLargerThanTheirFirstChunkStayIntact) {
+  std::string text = "[";
+  for (int i = 0; i < 20000; ++i) text += i % 2 ? "7," : "[\"a string of twenty bytes\"],";
+  text.back() = ']';
+  const auto parsed = parse_json(text);
+  ASSERT_TRUE(parsed.has_value());
+  EXPECT_EQ(write_json(*parsed), text);
+}
+
 // Output far beyond the writer's first room, appended after text already in the string.
 TEST(WriteJson, GrowsPastItsFirstRoomAndKeepsThePrefix) {
   JsonValue array = JsonValue::array();
