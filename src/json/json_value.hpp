@@ -124,12 +124,6 @@ class JsonValue {
   };
 
   explicit JsonValue(const Slot& slot) noexcept : slot_(slot) {}
-  // Gives up the slot, leaving null.
-  Slot take() noexcept {
-    const Slot slot = slot_;
-    slot_.scalar = {};
-    return slot;
-  }
   // Precondition: slot holds a string.
   static std::string_view view_of(const Slot& slot) {
     if (slot.scalar.tag == Tag::kShortString) {

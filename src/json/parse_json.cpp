@@ -1,9 +1,7 @@
 #include "json/parse_json.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
-#include <iterator>
 #include <string>
 
 #include "json/member_order.hpp"
@@ -45,7 +43,7 @@ bool is_low_surrogate(std::uint32_t unit) {
 // A single forward pass over the input. Each parse_* routine starts at the first byte of its
 // construct and, on success, leaves the cursor just past it and its value on top of the value
 // stack (a name on top of the name stack). On failure it records the category, leaves the cursor
-// on the failure point and sets failed_; every caller then stops at once.
+// on the failure point and returns false; every caller then stops at once.
 //
 // Values are stored straight into their stack slot rather than returned: a value returned through
 // memory and copied on at once would wait for its bytes to arrive from the store just made.
@@ -72,7 +70,6 @@ class Parser {
  private:
   bool fail(std::string_view category) {
     category_ = category;
-    failed_ = true;
     return false;
   }
 
@@ -377,7 +374,6 @@ class Parser {
   const unsigned char* const end_;
   int depth_left_ = kDepthLimit;
   int arrays_open_ = 0;
-  bool failed_ = false;
   std::string_view category_;
   std::string scratch_;
   char* out_ = nullptr;  // where the next resolved byte of an escaped string goes
