@@ -31,14 +31,14 @@ bool close_doubles(double a, double b) {
 
 bool holds_double(const JsonValue& v) {
   if (v.as_double()) return true;
-  if (const auto* elements = v.as_array()) {
+  if (const auto elements = v.as_array()) {
     for (const JsonValue& e : *elements) {
       if (holds_double(e)) return true;
     }
   }
-  if (const auto* members = v.as_members()) {
-    for (const auto& [name, member] : *members) {
-      if (holds_double(member)) return true;
+  if (const auto members = v.as_members()) {
+    for (const ktarn::json::JsonMember& member : *members) {
+      if (holds_double(member.value())) return true;
     }
   }
   return false;
@@ -46,8 +46,8 @@ bool holds_double(const JsonValue& v) {
 
 bool equivalent(const JsonValue& a, const JsonValue& b) {
   if (a.as_double() && b.as_double()) return close_doubles(*a.as_double(), *b.as_double());
-  const auto* elements_a = a.as_array();
-  const auto* elements_b = b.as_array();
+  const auto elements_a = a.as_array();
+  const auto elements_b = b.as_array();
   if (elements_a && elements_b) {
     if (elements_a->size() != elements_b->size()) return false;
     for (std::size_t i = 0; i < elements_a->size(); ++i) {
@@ -55,13 +55,13 @@ bool equivalent(const JsonValue& a, const JsonValue& b) {
     }
     return true;
   }
-  const auto* members_a = a.as_members();
-  const auto* members_b = b.as_members();
+  const auto members_a = a.as_members();
+  const auto members_b = b.as_members();
   if (members_a && members_b) {
     if (members_a->size() != members_b->size()) return false;
     for (std::size_t i = 0; i < members_a->size(); ++i) {
-      if ((*members_a)[i].first != (*members_b)[i].first) return false;
-      if (!equivalent((*members_a)[i].second, (*members_b)[i].second)) return false;
+      if ((*members_a)[i].name() != (*members_b)[i].name()) return false;
+      if (!equivalent((*members_a)[i].value(), (*members_b)[i].value())) return false;
     }
     return true;
   }
