@@ -136,6 +136,15 @@ class Parser {
       while (q != end_ && q - digits < 18 && static_cast<unsigned char>(*q - '0') < 10) {
         magnitude = magnitude * 10 + (*q++ - '0');
       }
+      // The 19th and 20th digits may overflow; the checked steps keep them exact or give up.
+      for (int more = 0; more < 2 && q != end_ && static_cast<unsigned char>(*q - '0') < 10;
+           ++more) {
+        if (__builtin_mul_overflow(magnitude, 10, &magnitude) ||
+            __builtin_add_overflow(magnitude, *q++ - '0', &magnitude)) {
+          return parse_full_number();
+        }
+      }
+      if (negative && magnitude > std::uint64_t{1} << 63) return parse_full_number();
       if (q != end_ && ends_short_integer(*q)) {
         p_ = q;
         return TreeBuilder::integer(values_.push(), magnitude, negative);

@@ -98,9 +98,10 @@ TEST(NumberConversion, SaturatesTheCombinedExponent) {
   EXPECT_EQ(large.error().category, "number out of range");
 }
 
-// The reader takes short decimals by a quicker path; on every text around its limits (19 digits,
-// two exponent digits, leading zeros, signs) it must give the double the full conversion gives.
-TEST(NumberConversion, ShortDecimalsMatchTheFullConversion) {
+// The reader takes short integers and decimals by quicker paths; on every text around their limits
+// (18 to 20 digits, two exponent digits, leading zeros, signs) they must give the value the full
+// conversion gives.
+TEST(NumberConversion, ShortNumbersMatchTheFullConversion) {
   std::mt19937_64 random(1209);
   const auto digits = [&](std::size_t count) {
     std::string text;
@@ -119,10 +120,14 @@ TEST(NumberConversion, ShortDecimalsMatchTheFullConversion) {
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const NumberRead full = read_number(bytes, bytes + text.size());
-    const auto parsed = parse_json(text);
-    ASSERT_EQ(parsed.has_value(), full.failure.empty()) << text;
-    if (parsed) {
-      ASSERT_EQ(*parsed, full.value) << text;
+    // Alone, a number ends with the text; inside an array, at the byte after it.
+    const auto alone = parse_json(text);
+    const auto inside = parse_json("[" + text + "]");
+    ASSERT_EQ(alone.has_value(), full.failure.empty()) << text;
+    ASSERT_EQ(inside.has_value(), full.failure.empty()) << text;
+    if (alone) {
+      ASSERT_EQ(*alone, full.value) << text;
+      ASSERT_EQ((*inside->as_array())[0], full.value) << text;
     }
   }
 }
