@@ -1,0 +1,14 @@
+// RS256 (RSASSA-PKCS1-v1_5 with SHA-256) verification under a device key given by its modulus,
+// through OpenSSL's EVP interface. The device key's public exponent is always 65537, so only the
+// modulus travels.
+#pragma once
+
+#include "macos/base64.hpp"
+
+namespace ktarn::verifier {
+
+// True when signature is a valid RS256 signature of message under the RSA key (modulus, 65537).
+// Any failure inside OpenSSL, an allocation included, counts as a signature that does not verify.
+bool rs256_verifies(macos::ByteView modulus, macos::ByteView message, macos::ByteView signature);
+
+}  // namespace ktarn::verifier
