@@ -1,0 +1,92 @@
+// The golden vectors through the C++ verifier: every case gives exactly its recorded outcome, and
+// the vectors' reason list is this library's catalogue, text for text and in order.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "json/parse_json.hpp"
+#include "json/write_json.hpp"
+#include "verifier/verify_signature.hpp"
+
+namespace ktarn::verifier {
+namespace {
+
+std::string file_text(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+const json::JsonValue& vectors() {
+  static const json::JsonValue parsed = [] {
+    const std::string text = file_text(KTARN_SOURCE_DIR "/verifier/vectors/vectors.json");
+    json::ParseResult result = json::parse_json(text);
+    return result ? std::move(*result) : json::JsonValue();
+  }();
+  return parsed;
+}
+
+std::optional<std::string_view> text(const json::JsonValue& object, std::string_view name) {
+  const json::JsonValue* member = json::find_member(object, name);
+  return member == nullptr ? std::nullopt : member->as_string();
+}
+
+// What the verifier gave, in the vectors' own outcome form.
+json::JsonValue outcome_of(const Expected<VerifiedPayload, Reason>& verified) {
+  json::JsonValue outcome = json::JsonValue::object();
+  outcome.insert("ok", json::JsonValue::boolean(verified.has_value()));
+  if (!verified) {
+    outcome.insert("reason", json::JsonValue::string(reason_text(verified.error())));
+    return outcome;
+  }
+  outcome.insert("payloadBytes", json::JsonValue::string(verified->payload_bytes));
+  outcome.insert("keyId", json::JsonValue::string(verified->key_id));
+  outcome.insert("purpose", json::JsonValue::string(verified->purpose));
+  return outcome;
+}
+
+TEST(GoldenVectors, EveryCaseGivesItsRecordedOutcome) {
+  const json::JsonValue* cases = json::find_member(vectors(), "cases");
+  ASSERT_TRUE(cases != nullptr && cases->as_array()) << "vectors.json unreadable";
+  EXPECT_GE(cases->as_array()->size(), 60u);
+  for (const json::JsonValue& vector : *cases->as_array()) {
+    const json::JsonValue& expect = *json::find_member(vector, "expect");
+    const Expectations expectations{text(expect, "purpose"), text(expect, "nonce"),
+                                    text(expect, "keyId")};
+    const auto verified = verify_signature(*json::find_member(vector, "key"),
+                                           *json::find_member(vector, "signResult"), expectations);
+    EXPECT_EQ(json::write_json(outcome_of(verified)),
+              json::write_json(*json::find_member(vector, "outcome")))
+        << *text(vector, "case");
+    if (verified) {
+      EXPECT_EQ(verified->payload, *json::parse_json(verified->payload_bytes))
+          << *text(vector, "case");
+    }
+  }
+}
+
+TEST(GoldenVectors, ReasonListIsTheCatalogue) {
+  const json::JsonValue* reasons = json::find_member(vectors(), "reasons");
+  ASSERT_TRUE(reasons != nullptr && reasons->as_array());
+  ASSERT_EQ(reasons->as_array()->size(), kReasonTexts.size());
+  for (std::size_t i = 0; i < kReasonTexts.size(); ++i) {
+    EXPECT_EQ((*reasons->as_array())[i].as_string(), kReasonTexts[i]);
+  }
+}
+
+// Every reason is reached by at least one vector, so none of the checks goes untested.
+TEST(GoldenVectors, EveryReasonIsReached) {
+  std::string outcomes;
+  for (const json::JsonValue& vector : *json::find_member(vectors(), "cases")->as_array()) {
+    outcomes += json::write_json(*json::find_member(vector, "outcome"));
+  }
+  for (std::string_view reason : kReasonTexts) {
+    EXPECT_NE(outcomes.find("\"" + std::string(reason) + "\""), std::string::npos) << reason;
+  }
+}
+
+}  // namespace
+}  // namespace ktarn::verifier
