@@ -51,8 +51,9 @@ json::JsonValue outcome_of(const Expected<VerifiedPayload, Reason>& verified) {
 TEST(GoldenVectors, EveryCaseGivesItsRecordedOutcome) {
   const json::JsonValue* cases = json::find_member(vectors(), "cases");
   ASSERT_TRUE(cases != nullptr && cases->as_array()) << "vectors.json unreadable";
-  EXPECT_GE(cases->as_array()->size(), 60u);
-  for (const json::JsonValue& vector : *cases->as_array()) {
+  const std::span<const json::JsonValue> all = *cases->as_array();
+  EXPECT_GE(all.size(), 60u);
+  for (const json::JsonValue& vector : all) {
     const json::JsonValue& expect = *json::find_member(vector, "expect");
     const Expectations expectations{text(expect, "purpose"), text(expect, "nonce"),
                                     text(expect, "keyId")};
@@ -80,11 +81,23 @@ TEST(GoldenVectors, ReasonListIsTheCatalogue) {
 // Every reason is reached by at least one vector, so none of the checks goes untested.
 TEST(GoldenVectors, EveryReasonIsReached) {
   std::string outcomes;
-  for (const json::JsonValue& vector : *json::find_member(vectors(), "cases")->as_array()) {
+  const std::span<const json::JsonValue> all = *json::find_member(vectors(), "cases")->as_array();
+  for (const json::JsonValue& vector : all) {
     outcomes += json::write_json(*json::find_member(vector, "outcome"));
   }
   for (std::string_view reason : kReasonTexts) {
     EXPECT_NE(outcomes.find("\"" + std::string(reason) + "\""), std::string::npos) << reason;
+  }
+}
+
+// The README's catalogue names every reason, so relying parties read the texts they will meet.
+TEST(GoldenVectors, ReadmeDocumentsEveryReason) {
+  const std::string readme = file_text(KTARN_SOURCE_DIR "/README.md");
+  const std::size_t section = readme.find("## Verifying a signature");
+  ASSERT_NE(section, std::string::npos);
+  const std::string text = readme.substr(section, readme.find("\n## ", section + 1) - section);
+  for (std::string_view reason : kReasonTexts) {
+    EXPECT_NE(text.find("| `" + std::string(reason) + "` |"), std::string::npos) << reason;
   }
 }
 

@@ -6,31 +6,40 @@
 // plain double arithmetic, so the canonical check is exact for every number.
 
 const U64_MAX = 18446744073709551615n;
-const NEGATIVE_LIMIT = 9223372036854775808n; // magnitude of the smallest 64-bit integer
+const NEGATIVE_LIMIT = 9223372036854775808n;  // magnitude of the smallest 64-bit integer
 const EXPONENT_LIMIT = 2147483647;
 const MAX_POWER = 308;
 const MAX_DEPTH = 127;
 // POWERS[k] is the double nearest to 10^k.
-const POWERS = Array.from({ length: MAX_POWER + 1 }, (_, k) => Number(`1e${k}`));
+const POWERS = Array.from({length: MAX_POWER + 1}, (_, k) => Number(`1e${k}`));
 
 /** A number as the companion holds it: an exact unsigned or negative integer, or a double. */
 export class WireNumber {
   constructor(form, value) {
-    this.form = form; // "unsigned" | "negative" | "double"
-    this.value = value; // BigInt for the integer forms, a finite number for "double"
+    this.form = form;    // "unsigned" | "negative" | "double"
+    this.value = value;  // BigInt for the integer forms, a finite number for "double"
   }
 }
 
 class ParseFailure extends Error {}
 
-const SIMPLE_ESCAPES = { '"': '"', "\\": "\\", "/": "/", b: "\b", f: "\f", n: "\n", r: "\r", t: "\t" };
+const SIMPLE_ESCAPES = {
+  '"': '"',
+  '\\': '\\',
+  '/': '/',
+  b: '\b',
+  f: '\f',
+  n: '\n',
+  r: '\r',
+  t: '\t'
+};
 
 const isDigit = (c) => c >= 0x30 && c <= 0x39;
 
 function integerValue(magnitude, negative) {
-  if (!negative) return new WireNumber("unsigned", magnitude);
-  if (magnitude >= 1n && magnitude <= NEGATIVE_LIMIT) return new WireNumber("negative", -magnitude);
-  return new WireNumber("double", -Number(magnitude));
+  if (!negative) return new WireNumber('unsigned', magnitude);
+  if (magnitude >= 1n && magnitude <= NEGATIVE_LIMIT) return new WireNumber('negative', -magnitude);
+  return new WireNumber('double', -Number(magnitude));
 }
 
 function scale(significand, exponent) {
@@ -57,13 +66,9 @@ class Reader {
     this.depth = MAX_DEPTH;
   }
 
-  fail() {
-    throw new ParseFailure();
-  }
+  fail() { throw new ParseFailure(); }
 
-  code() {
-    return this.at < this.text.length ? this.text.charCodeAt(this.at) : -1;
-  }
+  code() { return this.at < this.text.length ? this.text.charCodeAt(this.at) : -1; }
 
   skipSpace() {
     for (;;) {
@@ -86,7 +91,7 @@ class Reader {
     if (c === 0x5b) return this.array();
     if (c === 0x22) return this.string();
     if (c === 0x2d || isDigit(c)) return this.number();
-    for (const [word, value] of [["true", true], ["false", false], ["null", null]]) {
+    for (const [word, value] of [['true', true], ['false', false], ['null', null]]) {
       if (this.text.startsWith(word, this.at)) {
         this.at += word.length;
         return value;
@@ -148,7 +153,7 @@ class Reader {
 
   string() {
     this.at++;
-    let out = "";
+    let out = '';
     for (;;) {
       const c = this.code();
       if (c === -1 || c < 0x20) this.fail();
@@ -161,11 +166,11 @@ class Reader {
       const escape = this.text[this.at++];
       if (Object.hasOwn(SIMPLE_ESCAPES, escape)) {
         out += SIMPLE_ESCAPES[escape];
-      } else if (escape === "u") {
+      } else if (escape === 'u') {
         const unit = this.hex4();
         if (unit >= 0xdc00 && unit <= 0xdfff) this.fail();
         if (unit >= 0xd800 && unit <= 0xdbff) {
-          if (this.text[this.at] !== "\\" || this.text[this.at + 1] !== "u") this.fail();
+          if (this.text[this.at] !== '\\' || this.text[this.at + 1] !== 'u') this.fail();
           this.at += 2;
           const low = this.hex4();
           if (low < 0xdc00 || low > 0xdfff) this.fail();
@@ -203,7 +208,7 @@ class Reader {
       this.at++;
       if (isDigit(this.code())) this.fail();
     }
-    for (let d; (d = this.digit()) >= 0; ) {
+    for (let d; (d = this.digit()) >= 0;) {
       // Digits beyond 64 bits are dropped; each still counts as a power of ten.
       if (overflowed || !append(d)) {
         overflowed = true;
@@ -216,9 +221,11 @@ class Reader {
       this.at++;
       if (!isDigit(this.code())) this.fail();
       let full = overflowed;
-      for (let d; (d = this.digit()) >= 0; ) {
-        if (!full && append(d)) exponent--;
-        else full = true;
+      for (let d; (d = this.digit()) >= 0;) {
+        if (!full && append(d))
+          exponent--;
+        else
+          full = true;
       }
     }
     if (this.code() === 0x65 || this.code() === 0x45) {
@@ -229,19 +236,20 @@ class Reader {
       if (sign === 0x2b || sign === 0x2d) this.at++;
       if (!isDigit(this.code())) this.fail();
       let written = 0;
-      for (let d; (d = this.digit()) >= 0; ) {
+      for (let d; (d = this.digit()) >= 0;) {
         written = written * 10 + d;
         if (written <= EXPONENT_LIMIT) continue;
         if (significand !== 0n && !exponentNegative) this.fail();
-        while (this.digit() >= 0);
-        return new WireNumber("double", negative ? -0 : 0);
+        while (this.digit() >= 0)
+          ;
+        return new WireNumber('double', negative ? -0 : 0);
       }
       exponent = saturate(saturate(exponent) + (exponentNegative ? -written : written));
     }
     if (isInteger && !overflowed) return integerValue(significand, negative);
     const magnitude = scale(significand, saturate(exponent));
     if (magnitude === null) this.fail();
-    return new WireNumber("double", negative ? -magnitude : magnitude);
+    return new WireNumber('double', negative ? -magnitude : magnitude);
   }
 }
 
@@ -254,7 +262,7 @@ export function readWireJson(text) {
   try {
     const value = reader.value();
     reader.skipSpace();
-    return reader.at === text.length ? { value } : null;
+    return reader.at === text.length ? {value} : null;
   } catch (failure) {
     if (failure instanceof ParseFailure) return null;
     throw failure;
@@ -279,46 +287,58 @@ export function compareNames(a, b) {
   return a.length - b.length;
 }
 
-const NAMED_ESCAPES = { 0x22: '\\"', 0x5c: "\\\\", 0x08: "\\b", 0x09: "\\t", 0x0a: "\\n", 0x0c: "\\f", 0x0d: "\\r" };
+const NAMED_ESCAPES = {
+  0x22: '\\"',
+  0x5c: '\\\\',
+  0x08: '\\b',
+  0x09: '\\t',
+  0x0a: '\\n',
+  0x0c: '\\f',
+  0x0d: '\\r'
+};
 
 function writeString(text) {
   let out = '"';
   for (let i = 0; i < text.length; i++) {
     const unit = text.charCodeAt(i);
-    if (unit in NAMED_ESCAPES) out += NAMED_ESCAPES[unit];
-    else if (unit < 0x20) out += `\\u00${unit.toString(16).padStart(2, "0")}`;
-    else out += text[i];
+    if (unit in NAMED_ESCAPES)
+      out += NAMED_ESCAPES[unit];
+    else if (unit < 0x20)
+      out += `\\u00${unit.toString(16).padStart(2, '0')}`;
+    else
+      out += text[i];
   }
   return `${out}"`;
 }
 
 // The shortest digits that read back as x, placed as the companion places them.
 function writeDouble(x) {
-  if (x === 0) return Object.is(x, -0) ? "-0.0" : "0.0";
-  const sign = x < 0 ? "-" : "";
-  const [mantissa, power] = Math.abs(x).toExponential().split("e");
-  const digits = mantissa.replace(".", "");
+  if (x === 0) return Object.is(x, -0) ? '-0.0' : '0.0';
+  const sign = x < 0 ? '-' : '';
+  const [mantissa, power] = Math.abs(x).toExponential().split('e');
+  const digits = mantissa.replace('.', '');
   const n = digits.length;
   const e = Number(power);
   if (e < -5 || e > 15) {
-    const fraction = n > 1 ? `.${digits.slice(1)}` : "";
-    return `${sign}${digits[0]}${fraction}e${e < 0 ? "-" : "+"}${Math.abs(e)}`;
+    const fraction = n > 1 ? `.${digits.slice(1)}` : '';
+    return `${sign}${digits[0]}${fraction}e${e < 0 ? '-' : '+'}${Math.abs(e)}`;
   }
-  if (e >= n - 1) return `${sign}${digits}${"0".repeat(e + 1 - n)}.0`;
-  if (e < 0) return `${sign}0.${"0".repeat(-e - 1)}${digits}`;
+  if (e >= n - 1) return `${sign}${digits}${'0'.repeat(e + 1 - n)}.0`;
+  if (e < 0) return `${sign}0.${'0'.repeat(-e - 1)}${digits}`;
   return `${sign}${digits.slice(0, e + 1)}.${digits.slice(e + 1)}`;
 }
 
 /** The companion's canonical text of a value read by readWireJson. */
 export function writeWireJson(value) {
-  if (value === null) return "null";
-  if (value === true) return "true";
-  if (value === false) return "false";
-  if (typeof value === "string") return writeString(value);
+  if (value === null) return 'null';
+  if (value === true) return 'true';
+  if (value === false) return 'false';
+  if (typeof value === 'string') return writeString(value);
   if (value instanceof WireNumber) {
-    return value.form === "double" ? writeDouble(value.value) : value.value.toString();
+    return value.form === 'double' ? writeDouble(value.value) : value.value.toString();
   }
-  if (Array.isArray(value)) return `[${value.map(writeWireJson).join(",")}]`;
+  if (Array.isArray(value)) return `[${value.map(writeWireJson).join(',')}]`;
   const names = [...value.keys()].sort(compareNames);
-  return `{${names.map((name) => `${writeString(name)}:${writeWireJson(value.get(name))}`).join(",")}}`;
+  return `{${
+      names.map((name) => `${writeString(name)}:${writeWireJson(value.get(name))}`).join(',')}}`;
 }

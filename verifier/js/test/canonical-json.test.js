@@ -1,56 +1,56 @@
 // The companion's wire form in JavaScript: texts read and written back exactly as the companion
 // does, including the numbers a plain JSON.parse would get wrong.
-import assert from "node:assert/strict";
-import { test } from "node:test";
+import assert from 'node:assert/strict';
+import {test} from 'node:test';
 
-import { compareNames, readWireJson, writeWireJson } from "../canonical-json.js";
+import {compareNames, readWireJson, writeWireJson} from '../canonical-json.js';
 
 const rewrite = (text) => {
   const read = readWireJson(text);
   return read === null ? null : writeWireJson(read.value);
 };
 
-test("numbers take the companion's one form", () => {
+test('numbers take the companion\'s one form', () => {
   const cases = [
-    ["0", "0"],
-    ["-0", "-0.0"],
-    ["1.0", "1.0"],
-    ["1e2", "100.0"],
-    ["1E+2", "100.0"],
-    ["0.10", "0.1"],
-    ["18446744073709551615", "18446744073709551615"],
-    ["18446744073709551616", "1.8446744073709552e+19"],
-    ["-9223372036854775808", "-9223372036854775808"],
-    ["-9223372036854775809", "-9.223372036854776e+18"],
-    ["123456789012345678", "123456789012345678"],
-    ["1e21", "1e+21"],
-    ["1e16", "1e+16"],
-    ["1e15", "1000000000000000.0"],
-    ["0.000001", "1e-6"],
-    ["0.00001", "0.00001"],
-    ["1.5e-7", "1.5e-7"],
-    ["0.000015", "0.000015"],
-    ["123.456", "123.456"],
+    ['0', '0'],
+    ['-0', '-0.0'],
+    ['1.0', '1.0'],
+    ['1e2', '100.0'],
+    ['1E+2', '100.0'],
+    ['0.10', '0.1'],
+    ['18446744073709551615', '18446744073709551615'],
+    ['18446744073709551616', '1.8446744073709552e+19'],
+    ['-9223372036854775808', '-9223372036854775808'],
+    ['-9223372036854775809', '-9.223372036854776e+18'],
+    ['123456789012345678', '123456789012345678'],
+    ['1e21', '1e+21'],
+    ['1e16', '1e+16'],
+    ['1e15', '1000000000000000.0'],
+    ['0.000001', '1e-6'],
+    ['0.00001', '0.00001'],
+    ['1.5e-7', '1.5e-7'],
+    ['0.000015', '0.000015'],
+    ['123.456', '123.456'],
     // Sixteen nines round up as a significand before the scaling.
-    ["999999999999999.9", "1000000000000000.0"],
-    ["0.000000000000000000000000000000000000001", "1.0000000000000001e-39"],
-    ["2.2250738585072011e-308", "2.2250738585072014e-308"],
-    ["123456789.123456789e-5", "1234.567891234568"],
-    ["5e-324", "5e-324"],
-    ["1.5e300", "1.5e+300"],
-    ["1e-400", "0.0"],
-    ["-1e-400", "-0.0"],
-    ["0e99999999999", "0.0"],
-    ["1e-99999999999", "0.0"],
+    ['999999999999999.9', '1000000000000000.0'],
+    ['0.000000000000000000000000000000000000001', '1.0000000000000001e-39'],
+    ['2.2250738585072011e-308', '2.2250738585072014e-308'],
+    ['123456789.123456789e-5', '1234.567891234568'],
+    ['5e-324', '5e-324'],
+    ['1.5e300', '1.5e+300'],
+    ['1e-400', '0.0'],
+    ['-1e-400', '-0.0'],
+    ['0e99999999999', '0.0'],
+    ['1e-99999999999', '0.0'],
     // Two roundings: a correctly rounded reading would give 9007199254740992.
-    ["9007199254740993.0", "9007199254740994.0"],
+    ['9007199254740993.0', '9007199254740994.0'],
     // Integer digits past 64 bits count as powers of ten; fraction digits after them are dropped.
-    ["184467440737095516199.5", "1.844674407370955e+20"],
+    ['184467440737095516199.5', '1.844674407370955e+20'],
   ];
   for (const [text, written] of cases) assert.equal(rewrite(text), written, text);
 });
 
-test("strings take the companion's escapes", () => {
+test('strings take the companion\'s escapes', () => {
   const cases = [
     ['"\\u00e9"', '"é"'],
     ['"\\/"', '"/"'],
@@ -63,29 +63,61 @@ test("strings take the companion's escapes", () => {
   for (const [text, written] of cases) assert.equal(rewrite(text), written, text);
 });
 
-test("objects are written in the byte order of their names, a repeated name once", () => {
+test('objects are written in the byte order of their names, a repeated name once', () => {
   assert.equal(rewrite('{"b":1,"a":[true,null]}'), '{"a":[true,null],"b":1}');
   assert.equal(rewrite('{ "a" : 1 }'), '{"a":1}');
   assert.equal(rewrite('{"a":1,"a":2}'), '{"a":2}');
   assert.equal(rewrite('{"aa":0,"é":0,"B":0,"a":0}'), '{"B":0,"a":0,"aa":0,"é":0}');
   // U+FFFD sorts before U+1F600 in UTF-8, though not in UTF-16 code units.
-  assert.ok(compareNames("\ufffd", "😀") < 0);
-  assert.ok(compareNames("a", "aa") < 0);
+  assert.ok(compareNames('\ufffd', '😀') < 0);
+  assert.ok(compareNames('a', 'aa') < 0);
 });
 
-test("texts the companion refuses are refused", () => {
+test('texts the companion refuses are refused', () => {
   const refused = [
-    "", " ", "{} x", "{}{}", "[1,]", '{"a":1,}', "01", "-", "1.", ".5", "+1", "1e", "NaN", "'a'",
-    "\ufeff{}", "1e400", "1e99999999999", '"\\udc00"', '"\\ud800"', '"\\ud800x"', '"\\ud800\\u0041"',
-    '"a\tb"', '"\\x"', '"\\u00g0"', "tru", "nul", '{"a" 1}', "[1 2]", '{1:2}', '"abc',
+    '',
+    ' ',
+    '{} x',
+    '{}{}',
+    '[1,]',
+    '{"a":1,}',
+    '01',
+    '-',
+    '1.',
+    '.5',
+    '+1',
+    '1e',
+    'NaN',
+    '\'a\'',
+    '\ufeff{}',
+    '1e400',
+    '1e99999999999',
+    '"\\udc00"',
+    '"\\ud800"',
+    '"\\ud800x"',
+    '"\\ud800\\u0041"',
+    '"a\tb"',
+    '"\\x"',
+    '"\\u00g0"',
+    'tru',
+    'nul',
+    '{"a" 1}',
+    '[1 2]',
+    '{1:2}',
+    '"abc',
   ];
   for (const text of refused) assert.equal(readWireJson(text), null, JSON.stringify(text));
-  assert.equal(rewrite("\t{}\r\n "), "{}");
+  assert.equal(rewrite('\t{}\r\n '), '{}');
 });
 
-test("nesting stops at 127 open arrays and objects", () => {
-  assert.notEqual(readWireJson("[".repeat(127) + "]".repeat(127)), null);
-  assert.equal(readWireJson("[".repeat(128) + "]".repeat(128)), null);
-  assert.notEqual(readWireJson('{"a":'.repeat(127) + "1" + "}".repeat(127)), null);
-  assert.equal(readWireJson('{"a":'.repeat(64) + "[".repeat(64) + "]".repeat(64) + "}".repeat(64)), null);
+test('nesting stops at 127 open arrays and objects', () => {
+  assert.notEqual(readWireJson('['.repeat(127) + ']'.repeat(127)), null);
+  assert.equal(readWireJson('['.repeat(128) + ']'.repeat(128)), null);
+  assert.notEqual(
+      readWireJson(
+          '{"a":'.repeat(127) + '1' +
+          '}'.repeat(127)),
+      null);
+  assert.equal(
+      readWireJson('{"a":'.repeat(64) + '['.repeat(64) + ']'.repeat(64) + '}'.repeat(64)), null);
 });

@@ -1,37 +1,39 @@
 // The golden vectors through the JavaScript verifier: every case gives exactly its recorded
 // outcome, and REASONS is the vectors' reason list, text for text and in order.
-import assert from "node:assert/strict";
-import { readFileSync } from "node:fs";
-import { test } from "node:test";
+import './web-crypto.js';
 
-import "./web-crypto.js";
-import { REASONS, verifySignature } from "../verify-signature.js";
+import assert from 'node:assert/strict';
+import {readFileSync} from 'node:fs';
+import {test} from 'node:test';
 
-const vectors = JSON.parse(readFileSync(new URL("../../vectors/vectors.json", import.meta.url), "utf8"));
+import {REASONS, verifySignature} from '../verify-signature.js';
 
-test("REASONS is the vectors' reason list", () => {
+const vectors =
+    JSON.parse(readFileSync(new URL('../../vectors/vectors.json', import.meta.url), 'utf8'));
+
+test('REASONS is the vectors\' reason list', () => {
   assert.deepEqual([...REASONS], vectors.reasons);
 });
 
-test("every vector gives its recorded outcome", async () => {
+test('every vector gives its recorded outcome', async () => {
   assert.ok(vectors.cases.length >= 60);
   for (const vector of vectors.cases) {
     const result = await verifySignature(vector.key, vector.signResult, vector.expect);
-    const outcome = result.ok
-      ? {
-          ok: true,
-          keyId: result.keyId,
-          payloadBytes: new TextDecoder().decode(result.payloadBytes),
-          purpose: result.purpose,
-        }
-      : { ok: false, reason: result.reason };
+    const outcome = result.ok ? {
+      ok: true,
+      keyId: result.keyId,
+      payloadBytes: new TextDecoder().decode(result.payloadBytes),
+      purpose: result.purpose,
+    } :
+                                {ok: false, reason: result.reason};
     assert.deepEqual(outcome, vector.outcome, vector.case);
-    if (result.ok) assert.deepEqual(result.payload, JSON.parse(vector.outcome.payloadBytes), vector.case);
+    if (result.ok)
+      assert.deepEqual(result.payload, JSON.parse(vector.outcome.payloadBytes), vector.case);
   }
 });
 
-test("expectations of the wrong type are a caller's error, not a refusal", async () => {
+test('expectations of the wrong type are a caller\'s error, not a refusal', async () => {
   const [first] = vectors.cases;
-  await assert.rejects(verifySignature(first.key, first.signResult, { nonce: 7 }), TypeError);
-  await assert.rejects(verifySignature(first.key, first.signResult, { keyId: null }), TypeError);
+  await assert.rejects(verifySignature(first.key, first.signResult, {nonce: 7}), TypeError);
+  await assert.rejects(verifySignature(first.key, first.signResult, {keyId: null}), TypeError);
 });
