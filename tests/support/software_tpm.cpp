@@ -1,0 +1,192 @@
+#include "support/software_tpm.hpp"
+
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+#include <thread>
+
+#include <openssl/crypto.h>
+
+namespace ktarn::testing {
+namespace {
+
+constexpr const char* kTctiVariable = "TPM2OPENSSL_TCTI";
+constexpr int kPortAttempts = 20;
+constexpr auto kStartDeadline = std::chrono::seconds(10);
+
+bool on_path(std::string_view program) {
+  const char* path = std::getenv("PATH");
+  std::string_view folders = path != nullptr ? path : "";
+  while (!folders.empty()) {
+    const auto colon = folders.find(':');
+    const std::string folder(folders.substr(0, colon));
+    if (!folder.empty() && ::access((folder + "/" + std::string(program)).c_str(), X_OK) == 0) {
+      return true;
+    }
+    folders = colon == std::string_view::npos ? std::string_view{} : folders.substr(colon + 1);
+  }
+  return false;
+}
+
+// The folder OpenSSL loads provider modules from: OPENSSL_MODULES, else the one it was built with
+// (reported as MODULESDIR: "folder").
+std::string modules_folder() {
+  if (const char* folder = std::getenv("OPENSSL_MODULES"); folder != nullptr) return folder;
+  std::string_view built = OpenSSL_version(OPENSSL_MODULES_DIR);
+  const auto open = built.find('"');
+  const auto close = built.rfind('"');
+  if (open == std::string_view::npos || close <= open) return {};
+  return std::string(built.substr(open + 1, close - open - 1));
+}
+
+bool loadable(const char* library) {
+  void* handle = ::dlopen(library, RTLD_LAZY | RTLD_LOCAL);
+  if (handle == nullptr) return false;
+  ::dlclose(handle);
+  return true;
+}
+
+sockaddr_in loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+// A port whose successor is free as well, found by binding both; zero when none turned up.
+int free_port_pair() {
+  const int first = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int second = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = loopback(0);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (first >= 0 && second >= 0 &&
+      ::bind(first, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(first, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+    sockaddr_in next = loopback(port + 1);
+    if (port >= 65535 || ::bind(second, reinterpret_cast<sockaddr*>(&next), sizeof next) != 0) {
+      port = 0;
+    }
+  }
+  if (first >= 0) ::close(first);
+  if (second >= 0) ::close(second);
+  return port;
+}
+
+bool accepts_connections(int port) {
+  const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (client < 0) return false;
+  sockaddr_in address = loopback(port);
+  const bool connected =
+      ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(client);
+  return connected;
+}
+
+[[noreturn]] void run_swtpm(const std::string& state_folder, int port) {
+  const int null = ::open("/dev/null", O_RDWR);
+  for (int fd = 0; fd <= 2; ++fd) ::dup2(null, fd);
+  const std::string state = "dir=" + state_folder;
+  const std::string server = "type=tcp,bindaddr=127.0.0.1,port=" + std::to_string(port);
+  const std::string control = "type=tcp,bindaddr=127.0.0.1,port=" + std::to_string(port + 1);
+  ::execlp("swtpm", "swtpm", "socket", "--tpm2", "--tpmstate", state.c_str(), "--server",
+           server.c_str(), "--ctrl", control.c_str(), "--flags", "not-need-init,startup-clear",
+           static_cast<char*>(nullptr));
+  ::_exit(127);
+}
+
+std::string make_state_folder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "ktarn-tpm-XXXXXX").string();
+  return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+}
+
+}  // namespace
+
+std::string software_tpm_missing() {
+  if (!on_path("swtpm")) return "swtpm is not installed";
+  const std::string folder = modules_folder();
+  if (folder.empty() || !std::filesystem::exists(std::filesystem::path(folder) / "tpm2.so")) {
+    return "OpenSSL's tpm2 provider is not installed";
+  }
+  if (!loadable("libtss2-tcti-swtpm.so.0")) return "the TSS's swtpm TCTI is not installed";
+  return {};
+}
+
+SoftwareTpm::SoftwareTpm() : state_folder_(make_state_folder()) {
+  // Another process may take a free port before swtpm binds it; then another pair is tried.
+  for (int attempt = 0; attempt < kPortAttempts && !state_folder_.empty() && !running();
+       ++attempt) {
+    const int port = free_port_pair();
+    if (port != 0 && start_on(port)) port_ = port;
+  }
+}
+
+SoftwareTpm::SoftwareTpm(int port) : state_folder_(make_state_folder()) {
+  if (!state_folder_.empty() && start_on(port)) port_ = port;
+}
+
+bool SoftwareTpm::start_on(int port) {
+  pid_ = ::fork();
+  if (pid_ == 0) run_swtpm(state_folder_, port);
+  if (pid_ < 0) return false;
+  const auto deadline = std::chrono::steady_clock::now() + kStartDeadline;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (::waitpid(pid_, nullptr, WNOHANG) != 0) {  // it could not bind, or failed
+      pid_ = -1;
+      return false;
+    }
+    if (accepts_connections(port + 1) && accepts_connections(port)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  stop();
+  return false;
+}
+
+SoftwareTpm::~SoftwareTpm() {
+  stop();
+  if (state_folder_.empty()) return;
+  std::error_code ignored;
+  std::filesystem::remove_all(state_folder_, ignored);
+}
+
+std::string SoftwareTpm::tcti() const {
+  return "swtpm:host=127.0.0.1,port=" + std::to_string(port_);
+}
+
+void SoftwareTpm::stop() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+ScopedTcti::ScopedTcti(const std::string& tcti) {
+  if (const char* value = std::getenv(kTctiVariable); value != nullptr) {
+    had_value_ = true;
+    previous_ = value;
+  }
+  ::setenv(kTctiVariable, tcti.c_str(), 1);
+}
+
+ScopedTcti::~ScopedTcti() {
+  if (had_value_) {
+    ::setenv(kTctiVariable, previous_.c_str(), 1);
+  } else {
+    ::unsetenv(kTctiVariable);
+  }
+}
+
+}  // namespace ktarn::testing
