@@ -6,6 +6,8 @@
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
 
+#include <algorithm>
+#include <array>
 #include <memory>
 
 namespace ktarn::verifier {
@@ -45,11 +47,29 @@ Key public_key(macos::ByteView modulus) {
   return Key(key);
 }
 
+// A relying party checks the proofs of the same enrolled devices again and again, and building a
+// key (fetching its type, importing its parameters, preparing its modular arithmetic on first
+// use) costs about as much as the verification itself. So each thread keeps the key of the last
+// modulus it verified under and reuses it only for the same modulus, byte for byte; the key is
+// public and is used for nothing but verification, so reusing it changes no outcome.
+struct LastKey {
+  std::array<std::uint8_t, 256> modulus{};
+  Key key;
+};
+
+EVP_PKEY* key_for(macos::ByteView modulus) {
+  thread_local LastKey last;
+  if (last.key && std::ranges::equal(last.modulus, modulus)) return last.key.get();
+  last.key = modulus.size() == last.modulus.size() ? public_key(modulus) : nullptr;
+  if (last.key) std::ranges::copy(modulus, last.modulus.begin());
+  return last.key.get();
+}
+
 bool verifies(macos::ByteView modulus, macos::ByteView message, macos::ByteView signature) {
-  const Key key = public_key(modulus);
+  EVP_PKEY* key = key_for(modulus);
   const DigestContext context(EVP_MD_CTX_new());
   return key && context &&
-         EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) == 1 &&
+         EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key) == 1 &&
          EVP_DigestVerify(context.get(), signature.data(), signature.size(), message.data(),
                           message.size()) == 1;
 }

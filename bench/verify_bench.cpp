@@ -1,0 +1,207 @@
+// The verifier's cost beside its floor: verify_signature on a parsed key and sign result, against
+// OpenSSL's own RS256 verification of the same payload bytes and signature under a key built once
+// (digest context, initialisation and verification each time, as a caller of EVP would). Two
+// payloads: a challenge as relying parties see it, and the largest payload the companion signs.
+// The signatures are made at start with the verifier's test-only keys. A third figure has two
+// devices taking turns, so that the key is built from its JWK on every call.
+#include <benchmark/benchmark.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#include <cstdio>
+#include <iomanip>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "json/parse_json.hpp"
+#include "json/write_json.hpp"
+#include "macos/base64.hpp"
+#include "macos/sha256.hpp"
+#include "verifier/verify_signature.hpp"
+
+namespace {
+
+using ktarn::json::JsonValue;
+
+struct KeyDeleter {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+struct DigestDeleter {
+  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+using Key = std::unique_ptr<EVP_PKEY, KeyDeleter>;
+using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestDeleter>;
+
+Key load_key(const char* path) {
+  std::unique_ptr<FILE, decltype(&std::fclose)> file(std::fopen(path, "r"), &std::fclose);
+  return Key(file ? PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr) : nullptr);
+}
+
+const Key& private_key() {
+  static const Key key = load_key(KTARN_TEST_KEY_DIR "/test-only-device-key.pem");
+  return key;
+}
+
+const Key& other_private_key() {
+  static const Key key = load_key(KTARN_TEST_KEY_DIR "/test-only-other-key.pem");
+  return key;
+}
+
+std::string sign(std::string_view message, const Key& key = private_key()) {
+  const DigestContext context(EVP_MD_CTX_new());
+  std::string signature(256, '\0');
+  std::size_t size = signature.size();
+  EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get());
+  EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &size,
+                 reinterpret_cast<const unsigned char*>(message.data()), message.size());
+  return signature;
+}
+
+std::string url(std::string_view bytes) {
+  return ktarn::macos::base64url_encode(ktarn::macos::as_bytes(bytes));
+}
+
+JsonValue parse(const std::string& text) {
+  return std::move(*ktarn::json::parse_json(text));
+}
+
+struct Shape {
+  std::string payload;  // canonical
+  std::string signature;
+  JsonValue sign_result;
+};
+
+Shape shape(std::size_t pad) {
+  const std::string payload =
+      R"({"audience":"ktarn-sealed-browser","nonce":"bm9uY2UtMDAwMQ","pad":")" +
+      std::string(pad, 'x') + R"(","protocol":1,"purpose":"challenge"})";
+  Shape s{payload, sign(payload), {}};
+  s.sign_result =
+      parse(R"({"payload":")" + url(payload) + R"(","signature":")" + url(s.signature) + "\"}");
+  return s;
+}
+
+const Shape& challenge() {
+  static const Shape s = shape(0);
+  return s;
+}
+const Shape& largest() {
+  static const Shape s = shape(32768 - shape(0).payload.size());
+  return s;
+}
+
+JsonValue jwk_of(const Key& key) {
+  BIGNUM* n = nullptr;
+  EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_RSA_N, &n);
+  std::string modulus(256, '\0');
+  BN_bn2binpad(n, reinterpret_cast<unsigned char*>(modulus.data()), 256);
+  BN_free(n);
+  const std::string n_text = url(modulus);
+  const std::string key_id = ktarn::macos::base64url_encode(
+      ktarn::macos::sha256(ktarn::macos::as_bytes(n_text + ":AQAB")));
+  return parse(R"({"alg":"RS256","attested":false,"e":"AQAB","keyId":")" + key_id +
+               R"(","kty":"RSA","n":")" + n_text + R"(","protection":"software-provider"})");
+}
+
+const JsonValue& jwk() {
+  static const JsonValue key = jwk_of(private_key());
+  return key;
+}
+
+void verify_signature(benchmark::State& state, const Shape& (*which)()) {
+  const Shape& s = which();
+  const std::string key_id(*ktarn::json::find_member(jwk(), "keyId")->as_string());
+  const ktarn::verifier::Expectations expected{"challenge", "bm9uY2UtMDAwMQ", key_id};
+  for (auto _ : state) {
+    auto verified = ktarn::verifier::verify_signature(jwk(), s.sign_result, expected);
+    if (!verified) state.SkipWithError("refused");
+    benchmark::DoNotOptimize(verified);
+  }
+}
+
+// Two devices taking turns, so that every call builds its key from the JWK again.
+void verify_signature_alternating(benchmark::State& state) {
+  const Shape& first = challenge();
+  const JsonValue other_jwk = jwk_of(other_private_key());
+  const JsonValue other_result =
+      parse(R"({"payload":")" + url(first.payload) + R"(","signature":")" +
+            url(sign(first.payload, other_private_key())) + "\"}");
+  const ktarn::verifier::Expectations expected{"challenge", "bm9uY2UtMDAwMQ", std::nullopt};
+  bool turn = false;
+  for (auto _ : state) {
+    turn = !turn;
+    auto verified = ktarn::verifier::verify_signature(
+        turn ? jwk() : other_jwk, turn ? first.sign_result : other_result, expected);
+    if (!verified) state.SkipWithError("refused");
+    benchmark::DoNotOptimize(verified);
+  }
+}
+
+void openssl_rs256(benchmark::State& state, const Shape& (*which)()) {
+  const Shape& s = which();
+  // The public half alone, as a relying party holds it.
+  unsigned char* der = nullptr;
+  const int size = i2d_PUBKEY(private_key().get(), &der);
+  const unsigned char* cursor = der;
+  const Key key(d2i_PUBKEY(nullptr, &cursor, size));
+  OPENSSL_free(der);
+  for (auto _ : state) {
+    const DigestContext context(EVP_MD_CTX_new());
+    const bool ok =
+        EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) == 1 &&
+        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(s.signature.data()),
+                         s.signature.size(),
+                         reinterpret_cast<const unsigned char*>(s.payload.data()),
+                         s.payload.size()) == 1;
+    if (!ok) state.SkipWithError("refused");
+  }
+}
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  RatioReporter() : ConsoleReporter(OO_None) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) cpu_ns_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  void Finalize() override {
+    std::ostream& out = GetOutputStream();
+    out << "\nverify_signature / OpenSSL's RS256 verification, same run (target <= 1.5x):\n";
+    for (const auto& [shape, floor_shape] : kPairs) {
+      const auto ours = cpu_ns_.find(std::string("verify_signature/") + shape);
+      const auto floor = cpu_ns_.find(std::string("openssl_rs256/") + floor_shape);
+      if (ours == cpu_ns_.end() || floor == cpu_ns_.end()) continue;
+      out << "  " << shape << ": " << std::fixed << std::setprecision(1) << ours->second / 1000
+          << " us vs " << floor->second / 1000 << " us -> " << std::setprecision(2)
+          << ours->second / floor->second << "x\n";
+    }
+    ConsoleReporter::Finalize();
+  }
+
+ private:
+  // The figure and its floor; the two-key figure is reported against the one-key floor.
+  static constexpr std::pair<const char*, const char*> kPairs[] = {
+      {"challenge", "challenge"}, {"challenge_two_keys", "challenge"}, {"largest", "largest"}};
+  std::map<std::string, double> cpu_ns_;
+};
+
+}  // namespace
+
+BENCHMARK_CAPTURE(verify_signature, challenge, &challenge);
+BENCHMARK_CAPTURE(openssl_rs256, challenge, &challenge);
+BENCHMARK(verify_signature_alternating)->Name("verify_signature/challenge_two_keys");
+BENCHMARK_CAPTURE(verify_signature, largest, &largest);
+BENCHMARK_CAPTURE(openssl_rs256, largest, &largest);
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
