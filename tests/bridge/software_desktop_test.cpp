@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,15 +31,24 @@ std::vector<std::int32_t> listed_ids(SoftwareDesktop& desktop) {
   return block;
 }
 
-// A `sleep` child, ended and reaped on destruction.
+// A `sleep` child, started from the given program file (found on PATH when it names no folder)
+// with the given first argument, ended and reaped on destruction. posix_spawn may return while
+// the program is still being loaded, so the child counts as started once its arguments are in
+// place.
 class SleepingChild {
  public:
-  SleepingChild() {
-    char sleep[] = "sleep";
+  explicit SleepingChild(const std::string& program = "sleep", std::string first = "sleep") {
     char seconds[] = "30";
-    char* argv[] = {sleep, seconds, nullptr};
-    // posix_spawn returns once the program has been executed, so the name is already in place.
-    if (posix_spawnp(&pid_, "sleep", nullptr, nullptr, argv, environ) != 0) pid_ = -1;
+    char* argv[] = {first.data(), seconds, nullptr};
+    if (posix_spawnp(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = -1;
+    const std::string expected = first + '\0' + seconds + '\0';
+    for (int tries = 0; pid_ > 0 && arguments() != expected; ++tries) {
+      if (tries == 5000) {
+        ADD_FAILURE() << "the program did not start";
+        break;
+      }
+      usleep(1000);
+    }
   }
   ~SleepingChild() { end(); }
   SleepingChild(const SleepingChild&) = delete;
@@ -51,7 +63,31 @@ class SleepingChild {
   }
 
  private:
+  std::string arguments() const {
+    std::ifstream file("/proc/" + std::to_string(pid_) + "/cmdline", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  }
+
   pid_t pid_ = -1;
+};
+
+// A folder of its own under the temporary folder, removed with its contents afterwards.
+class TemporaryFolder {
+ public:
+  TemporaryFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ktarn-names-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TemporaryFolder() {
+    if (!path_.empty()) std::filesystem::remove_all(path_);
+  }
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
 };
 
 // Sets or removes DISPLAY for the span of one test.
@@ -122,6 +158,48 @@ TEST(SoftwareDesktopTest, NamesAreCopiedTerminatedAndCutToTheBuffer) {
   EXPECT_EQ(desktop.proc_name(gone, buffer), 0);
   EXPECT_EQ(desktop.proc_name(0, buffer), 0);
   EXPECT_EQ(desktop.proc_name(-1, buffer), 0);
+}
+
+// The kernel keeps 15 bytes of a program's name; the rest comes from the program's file, or from
+// the first argument when the program was started through a link, and only when it continues
+// the kept bytes.
+TEST(SoftwareDesktopTest, NamesTheKernelCutAreCompletedFromTheProgramsFile) {
+  const std::filesystem::path sleep = "/bin/sleep";
+  ASSERT_TRUE(std::filesystem::exists(sleep));
+  const TemporaryFolder folder;
+  ASSERT_FALSE(folder.path().empty());
+  enum class Made { kCopy, kCopyThenRemoved, kLink };
+  const struct {
+    const char* file;  // the program file's name in the folder
+    Made made;
+    const char* argument;  // the first argument; the program's path when null
+    const char* expected;
+  } cases[] = {
+      {"ktarn-copied-program", Made::kCopy, nullptr, "ktarn-copied-program"},
+      {"ktarn-removed-program", Made::kCopyThenRemoved, nullptr, "ktarn-removed-program"},
+      {"ktarn-linked-program", Made::kLink, nullptr, "ktarn-linked-program"},
+      {"ktarn-linked-elsewise", Made::kLink, "other-name", "ktarn-linked-el"},
+      {"ktarn-linked-prefix", Made::kLink, "ktarn-linked-pr", "ktarn-linked-pr"},
+      {"ktarn-fifteen-b", Made::kLink, nullptr, "ktarn-fifteen-b"},
+      {"ktarn-fourteen", Made::kCopy, nullptr, "ktarn-fourteen"},
+  };
+  SoftwareDesktop desktop;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::filesystem::path program = folder.path() / c.file;
+    if (c.made == Made::kLink) {
+      std::filesystem::create_symlink(sleep, program);
+    } else {
+      std::filesystem::copy_file(sleep, program);
+    }
+    const SleepingChild child(program, c.argument != nullptr ? c.argument : program.string());
+    ASSERT_GT(child.pid(), 0);
+    if (c.made == Made::kCopyThenRemoved) std::filesystem::remove(program);
+    std::array<char, 1024> buffer{};
+    const int length = desktop.proc_name(child.pid(), buffer);
+    EXPECT_EQ(std::string(buffer.data()), c.expected);
+    EXPECT_EQ(length, static_cast<int>(std::string(c.expected).size()));
+  }
 }
 
 TEST(SoftwareDesktopTest, WithoutAReachableDisplayThereIsNothingToObserve) {

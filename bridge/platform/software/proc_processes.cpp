@@ -2,9 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -12,6 +15,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "bridge/platform/software/well_formed_utf8.hpp"
 
 namespace ktarn::platform::software {
 namespace {
@@ -48,6 +53,58 @@ std::optional<std::size_t> read_small_file(const std::string& path, std::span<ch
   return filled;
 }
 
+// The kernel keeps at most this many bytes of a process's name; a name of exactly this length
+// may have been cut.
+constexpr std::size_t kKernelNameLimit = 15;
+
+std::string_view base_name(std::string_view path) {
+  const std::string_view::size_type slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// The file name of the program the process runs. A program replaced or removed since it was
+// started (a package upgrade, say) is still named, without the kernel's " (deleted)" mark.
+std::string executable_name(const std::string& directory) {
+  const std::string link = directory + "/exe";
+  std::array<char, PATH_MAX> target{};
+  const ssize_t length = readlink(link.c_str(), target.data(), target.size());
+  if (length <= 0 || static_cast<std::size_t>(length) == target.size()) return {};
+  std::string_view path(target.data(), static_cast<std::size_t>(length));
+  constexpr std::string_view kDeleted = " (deleted)";
+  struct stat program {};
+  if (path.ends_with(kDeleted) && stat(link.c_str(), &program) == 0 && program.st_nlink == 0) {
+    path.remove_suffix(kDeleted.size());
+  }
+  return std::string(base_name(path));
+}
+
+// The file name in the first argument the process was started with, when it holds one whole.
+std::string first_argument_name(const std::string& directory) {
+  std::array<char, PATH_MAX> arguments{};
+  const std::optional<std::size_t> read = read_small_file(directory + "/cmdline", arguments);
+  if (!read) return {};
+  const std::string_view text(arguments.data(), *read);
+  const std::string_view::size_type end = text.find('\0');
+  if (end == std::string_view::npos) return {};
+  return std::string(base_name(text.substr(0, end)));
+}
+
+// Whether a file name is the whole of a name the kernel cut: it continues the cut name and is
+// well-formed UTF-8. A name the process chose for itself is thus never swapped for another.
+bool completes(const std::string& candidate, std::string_view cut) {
+  return candidate.size() > cut.size() && candidate.starts_with(cut) &&
+         is_well_formed_utf8(candidate);
+}
+
+// A name the kernel cut at its limit, completed from the program's file name, or else from the
+// first argument (the program's path is readable only for one's own processes, the arguments
+// for all, and a program started through a link is named by the link only there).
+std::optional<std::string> completed_name(const std::string& directory, std::string_view cut) {
+  if (std::string name = executable_name(directory); completes(name, cut)) return name;
+  if (std::string name = first_argument_name(directory); completes(name, cut)) return name;
+  return std::nullopt;
+}
+
 }  // namespace
 
 int list_process_ids(std::span<std::int32_t> block) {
@@ -66,11 +123,17 @@ int list_process_ids(std::span<std::int32_t> block) {
 
 int read_process_name(std::int32_t pid, std::span<char> buffer) {
   if (pid <= 0 || buffer.empty()) return 0;
-  const std::optional<std::size_t> read =
-      read_small_file("/proc/" + std::to_string(pid) + "/comm", buffer.first(buffer.size() - 1));
+  const std::string directory = "/proc/" + std::to_string(pid);
+  std::array<char, kKernelNameLimit + 2> kept{};  // the name, its line end, and one byte more
+  const std::optional<std::size_t> read = read_small_file(directory + "/comm", kept);
   if (!read) return 0;
-  std::size_t length = *read;
-  if (length > 0 && buffer[length - 1] == '\n') --length;
+  std::string_view name(kept.data(), *read);
+  if (name.ends_with('\n')) name.remove_suffix(1);
+  std::optional<std::string> whole;
+  if (name.size() == kKernelNameLimit) whole = completed_name(directory, name);
+  if (whole) name = *whole;
+  const std::size_t length = std::min(name.size(), buffer.size() - 1);
+  std::copy_n(name.data(), length, buffer.data());
   buffer[length] = '\0';
   return static_cast<int>(length);
 }

@@ -1,7 +1,10 @@
 // The running processes as /proc shows them: the numeric entries of /proc are the process ids,
 // and /proc/<pid>/comm holds the name the kernel keeps for each process (the base name of the
-// program it runs, cut to the kernel's limit, or the name the process gave itself). That name is
-// readable for every process, whoever owns it, while the executable's path often is not.
+// program it runs, cut to the kernel's limit of 15 bytes, or the name the process gave itself).
+// That name is readable for every process, whoever owns it, while the executable's path often
+// is not. A name of exactly 15 bytes may have been cut, so it is completed from the program's
+// file name: the target of /proc/<pid>/exe where readable, else the first argument in
+// /proc/<pid>/cmdline, whichever continues those 15 bytes. Shorter names are taken as they are.
 #pragma once
 
 #include <cstdint>
