@@ -16,8 +16,9 @@
 #include "rsa_signer.hpp"
 
 #ifdef KTARN_WITH_X11
-#include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
+#include <X11/Xauth.h>
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
 #endif
 
 namespace {
@@ -40,10 +41,12 @@ void touch_libraries() {
   (void)ssl;
   (void)sql;
 #ifdef KTARN_WITH_X11
-  volatile auto open = &XOpenDisplay;
-  volatile auto monitors = &XRRGetMonitors;
+  volatile auto open = &xcb_connect_to_fd;
+  volatile auto monitors = &xcb_randr_get_monitors;
+  volatile auto cookie = &XauGetBestAuthByAddr;
   (void)open;
   (void)monitors;
+  (void)cookie;
 #endif
 }
 

@@ -1,22 +1,50 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 
 #include "e2e/companion_process.hpp"
+#include "e2e/silent_display.hpp"
 #include "e2e/xvfb_server.hpp"
+
+extern char** environ;
 
 namespace ktarn::e2e {
 namespace {
 
 constexpr const char* kRequest = "{\"id\":\"s1\",\"type\":\"snapshot\"}\n";
+constexpr const char* kNoDisplay =
+    "{\"error\":\"macOS active display observation unavailable\",\"id\":\"s1\",\"ok\":false}\n";
 
-// A child of the test that has given itself a distinctive process name, ended on destruction.
-class NamedChild {
+// A child of the test, ended and reaped on destruction.
+class TestChild {
+ public:
+  TestChild() = default;
+  ~TestChild() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  TestChild(const TestChild&) = delete;
+  TestChild& operator=(const TestChild&) = delete;
+
+  bool running() const { return pid_ > 0; }
+
+ protected:
+  pid_t pid_ = -1;
+};
+
+// A child that has given itself a distinctive process name.
+class NamedChild : public TestChild {
  public:
   explicit NamedChild(const char* name) {
     int ready[2];
@@ -33,18 +61,29 @@ class NamedChild {
     if (pid_ > 0 && read(ready[0], &byte, 1) != 1) pid_ = -1;
     close(ready[0]);
   }
-  ~NamedChild() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+};
+
+// `sleep` started through a link of the given name. It counts as started once its arguments are
+// in place: a spawned child may still be loading its program.
+class LinkedSleep : public TestChild {
+ public:
+  explicit LinkedSleep(const std::string& link) {
+    std::error_code failed;
+    std::filesystem::create_symlink("/bin/sleep", link, failed);
+    std::string first = link;
+    char seconds[] = "30";
+    char* argv[] = {first.data(), seconds, nullptr};
+    if (failed || posix_spawn(&pid_, link.c_str(), nullptr, nullptr, argv, environ) != 0) {
+      pid_ = -1;
+      return;
+    }
+    const std::string expected = link + '\0' + seconds + '\0';
+    const std::string arguments_file = "/proc/" + std::to_string(pid_) + "/cmdline";
+    for (int tries = 0; tries < 5000; ++tries, usleep(1000)) {
+      std::ifstream file(arguments_file, std::ios::binary);
+      if (std::string(std::istreambuf_iterator<char>(file), {}) == expected) return;
+    }
   }
-  NamedChild(const NamedChild&) = delete;
-  NamedChild& operator=(const NamedChild&) = delete;
-
-  bool running() const { return pid_ > 0; }
-
- private:
-  pid_t pid_ = -1;
 };
 
 TEST(SnapshotEndToEnd, WithoutADisplayTheDisplayObservationFails) {
@@ -69,6 +108,9 @@ TEST(SnapshotEndToEnd, ObservesTheDisplayItsActiveWindowAndTheProcesses) {
   ASSERT_TRUE(window.ready());
   const NamedChild child("ktarn-e2e-kid");
   ASSERT_TRUE(child.running());
+  const TemporaryHome folder;
+  const LinkedSleep long_named(folder.path() + "/ktarn-e2e-twenty-byt");  // past the kernel's 15
+  ASSERT_TRUE(long_named.running());
 
   ProcessOptions options;
   options.environment = {{"DISPLAY", server.display_name()}};
@@ -89,6 +131,92 @@ TEST(SnapshotEndToEnd, ObservesTheDisplayItsActiveWindowAndTheProcesses) {
   const std::string names = result.out.substr(names_at);
   EXPECT_TRUE(names.ends_with("]}}\n")) << names;
   EXPECT_NE(names.find("\"ktarn-e2e-kid\""), std::string::npos) << names;
+  EXPECT_NE(names.find("\"ktarn-e2e-twenty-byt\""), std::string::npos) << names;
+#endif
+}
+
+// A server that takes the connection and then never answers, at whichever step it falls silent,
+// costs the snapshot its deadline of two seconds, and the request after it is answered.
+TEST(SnapshotEndToEnd, AServerThatNeverAnswersIsGivenUpOnAndTheNextRequestIsAnswered) {
+  const struct {
+    Silence silence;
+    const char* label;
+  } cases[] = {
+      {Silence::kBeforeGreeting, "silent from the start"},
+      {Silence::kBeforeAccepting, "never accepting"},
+      {Silence::kAfterGreeting, "silent after its greeting"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const SilentDisplay server(c.silence);
+    ASSERT_FALSE(server.display_name().empty());
+    ProcessOptions options;
+    options.environment = {{"DISPLAY", server.display_name()}};
+    options.timeout_seconds = 20;
+    const auto started = std::chrono::steady_clock::now();
+    const ProcessResult result =
+        run_companion(options, std::string(kRequest) + "{\"id\":\"h1\",\"type\":\"health\"}\n");
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_TRUE(result.out.starts_with(std::string(kNoDisplay) + "{\"id\":\"h1\",\"ok\":true,"))
+        << result.out;
+    EXPECT_LT(took, std::chrono::seconds(8));
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exit_status, 0);
+  }
+}
+
+// An authority file with one cookie for every display of every host.
+void write_authority_file(const std::string& path, const std::string& cookie) {
+  const auto counted = [](const std::string& bytes) {
+    return std::string{static_cast<char>(bytes.size() >> 8), static_cast<char>(bytes.size())} +
+           bytes;
+  };
+  std::ofstream file(path, std::ios::binary);
+  file << std::string("\xff\xff", 2) << counted("") << counted("") << counted("MIT-MAGIC-COOKIE-1")
+       << counted(cookie);
+}
+
+// A server that admits only holders of its cookie admits the companion of a user whose authority
+// file (XAUTHORITY, else ~/.Xauthority) holds it, and no other.
+TEST(SnapshotEndToEnd, AServerThatAsksForACookieIsShownTheUsersOwn) {
+#ifndef KTARN_E2E_WITH_X11
+  GTEST_SKIP() << "built without the X11 client library";
+#else
+  if (!xvfb_available()) GTEST_SKIP() << "no Xvfb to serve a private display";
+  const TemporaryHome admitted;
+  const TemporaryHome stranger;
+  const std::string cookie(
+      "\x5a\x01\x00\xff"
+      "ktarn-e2e-co",
+      16);
+  const std::string authority = admitted.path() + "/.Xauthority";
+  write_authority_file(authority, cookie);
+  write_authority_file(stranger.path() + "/.Xauthority", std::string(16, 'x'));
+  const XvfbServer server(authority);
+  ASSERT_FALSE(server.display_name().empty()) << "Xvfb did not start";
+  // Admitted, the display is observed and the snapshot fails only for want of an active window.
+  const std::string admitted_answer =
+      "{\"error\":\"macOS foreground application observation unavailable\",\"id\":\"s1\","
+      "\"ok\":false}\n";
+  const struct {
+    const char* label;
+    std::vector<EnvironmentChange> environment;
+    std::string expected;
+  } cases[] = {
+      {"home's file", {admitted.environment(), {"XAUTHORITY", std::nullopt}}, admitted_answer},
+      {"named file", {stranger.environment(), {"XAUTHORITY", authority}}, admitted_answer},
+      {"another cookie", {stranger.environment(), {"XAUTHORITY", std::nullopt}}, kNoDisplay},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    ProcessOptions options;
+    options.environment = c.environment;
+    options.environment.push_back({"DISPLAY", server.display_name()});
+    const ProcessResult result = run_companion(options, kRequest);
+    EXPECT_EQ(result.out, c.expected);
+    EXPECT_EQ(result.err, "");
+  }
 #endif
 }
 

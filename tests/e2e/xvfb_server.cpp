@@ -21,13 +21,23 @@ namespace {
 constexpr const char* kXvfbPath = "/usr/bin/Xvfb";
 constexpr int kStartTimeoutMilliseconds = 20000;
 
-[[noreturn]] void run_xvfb(int display_fd) {
+// The server's arguments, made before the fork so that the child only executes.
+std::vector<std::string> xvfb_arguments(int display_fd, const std::string& authority_file) {
+  std::vector<std::string> arguments{"Xvfb",      "-displayfd", std::to_string(display_fd),
+                                     "-nolisten", "tcp",        "-noreset",
+                                     "-screen",   "0",          "640x480x24"};
+  if (!authority_file.empty()) {
+    arguments.emplace_back("-auth");
+    arguments.push_back(authority_file);
+  }
+  return arguments;
+}
+
+[[noreturn]] void run_xvfb(int display_fd, const std::vector<char*>& arguments) {
   const int null = open("/dev/null", O_RDWR);
   for (int fd = 0; fd <= 2; ++fd) dup2(null, fd);
   fcntl(display_fd, F_SETFD, 0);  // the server writes its display number here
-  const std::string fd_text = std::to_string(display_fd);
-  execl(kXvfbPath, "Xvfb", "-displayfd", fd_text.c_str(), "-nolisten", "tcp", "-noreset", "-screen",
-        "0", "640x480x24", static_cast<char*>(nullptr));
+  execv(kXvfbPath, arguments.data());
   _exit(127);
 }
 
@@ -59,11 +69,15 @@ bool xvfb_available() {
   return access(kXvfbPath, X_OK) == 0;
 }
 
-XvfbServer::XvfbServer() {
+XvfbServer::XvfbServer(const std::string& authority_file) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return;
+  std::vector<std::string> arguments = xvfb_arguments(fds[1], authority_file);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
   pid_ = fork();
-  if (pid_ == 0) run_xvfb(fds[1]);
+  if (pid_ == 0) run_xvfb(fds[1], pointers);
   close(fds[1]);
   if (pid_ > 0) {
     const std::string number = read_display_number(fds[0]);

@@ -14,7 +14,9 @@ bool xvfb_available();
 
 class XvfbServer {
  public:
-  XvfbServer();  // starts the server on a free display number
+  // Starts the server on a free display number; with an authority file, it admits only clients
+  // that present one of the file's cookies.
+  explicit XvfbServer(const std::string& authority_file = {});
   ~XvfbServer();
   XvfbServer(const XvfbServer&) = delete;
   XvfbServer& operator=(const XvfbServer&) = delete;

@@ -1,8 +1,8 @@
 // The desktop as an X11 display server shows it: the number of active monitors and the window
 // that is active, with the process that owns it and its class name. The server named by DISPLAY
 // is opened anew for each question and closed before the answer is returned. No DISPLAY, a
-// server that cannot be reached or that goes away mid-question, and a build without X11 all
-// read as no monitors and no active window; nothing here ends the process.
+// server that cannot be reached, that goes away mid-question or does not answer in time, and a
+// build without X11 all read as no monitors and no active window; nothing here ends the process.
 #pragma once
 
 #include <cstdint>
