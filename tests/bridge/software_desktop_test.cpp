@@ -1,13 +1,18 @@
 #include "bridge/platform/software/software_desktop.hpp"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -212,6 +217,60 @@ TEST(SoftwareDesktopTest, WithoutAReachableDisplayThereIsNothingToObserve) {
     EXPECT_EQ(count, 0U);
     EXPECT_EQ(desktop.frontmost_application(), nullptr);
   }
+}
+
+volatile sig_atomic_t test_alarms = 0;
+void count_test_alarm(int /*signal*/) {
+  test_alarms = test_alarms + 1;
+}
+
+// A server that takes the connection and never answers costs each question its two seconds, and
+// leaves the process's alarm action, timer and signal mask as they were.
+TEST(SoftwareDesktopTest, ASilentServerIsGivenUpOnAndTheAlarmIsLeftAsItWas) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(listener, 16), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string display = "127.0.0.1:" + std::to_string(ntohs(address.sin_port) - 6000);
+  const DisplayVariable variable(display.c_str());
+
+  struct sigaction own {};
+  own.sa_handler = count_test_alarm;
+  struct sigaction saved {};
+  ASSERT_EQ(sigaction(SIGALRM, &own, &saved), 0);
+  sigset_t alarm;
+  sigemptyset(&alarm);
+  sigaddset(&alarm, SIGALRM);
+  sigset_t saved_mask;
+  ASSERT_EQ(sigprocmask(SIG_BLOCK, &alarm, &saved_mask), 0);
+
+  SoftwareDesktop desktop;
+  const auto started = std::chrono::steady_clock::now();
+  std::uint32_t count = 7;
+  EXPECT_EQ(desktop.cg_get_active_display_list(0, count), 0);
+  EXPECT_EQ(count, 0U);
+  EXPECT_EQ(desktop.frontmost_application(), nullptr);
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(took, std::chrono::milliseconds(3900));
+  EXPECT_LT(took, std::chrono::seconds(8));
+
+  struct sigaction now {};
+  sigaction(SIGALRM, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, count_test_alarm);
+  itimerval timer{};
+  getitimer(ITIMER_REAL, &timer);
+  EXPECT_EQ(timer.it_value.tv_sec, 0);
+  EXPECT_EQ(timer.it_value.tv_usec, 0);
+  sigset_t mask;
+  sigprocmask(SIG_SETMASK, &saved_mask, &mask);
+  EXPECT_EQ(sigismember(&mask, SIGALRM), 1);
+  EXPECT_EQ(test_alarms, 0);
+  sigaction(SIGALRM, &saved, nullptr);
+  close(listener);
 }
 
 }  // namespace
