@@ -174,6 +174,8 @@ TEST(SoftwareDesktopTest, NamesTheKernelCutAreCompletedFromTheProgramsFile) {
   const TemporaryFolder folder;
   ASSERT_FALSE(folder.path().empty());
   enum class Made { kCopy, kCopyThenRemoved, kLink };
+  // Longer than any file name can be, so not the name of a program.
+  const std::string long_argument = "ktarn-linked-lo" + std::string(300, 'o');
   const struct {
     const char* file;  // the program file's name in the folder
     Made made;
@@ -185,6 +187,8 @@ TEST(SoftwareDesktopTest, NamesTheKernelCutAreCompletedFromTheProgramsFile) {
       {"ktarn-linked-program", Made::kLink, nullptr, "ktarn-linked-program"},
       {"ktarn-linked-elsewise", Made::kLink, "other-name", "ktarn-linked-el"},
       {"ktarn-linked-prefix", Made::kLink, "ktarn-linked-pr", "ktarn-linked-pr"},
+      {"ktarn-linked-longer", Made::kLink, long_argument.c_str(), "ktarn-linked-lo"},
+      {"ktarn-linked-badutf", Made::kLink, "ktarn-linked-ba\xff", "ktarn-linked-ba"},
       {"ktarn-fifteen-b", Made::kLink, nullptr, "ktarn-fifteen-b"},
       {"ktarn-fourteen", Made::kCopy, nullptr, "ktarn-fourteen"},
   };

@@ -89,11 +89,12 @@ std::string first_argument_name(const std::string& directory) {
   return std::string(base_name(text.substr(0, end)));
 }
 
-// Whether a file name is the whole of a name the kernel cut: it continues the cut name and is
-// well-formed UTF-8. A name the process chose for itself is thus never swapped for another.
+// Whether a file name is the whole of a name the kernel cut: it continues the cut name, is no
+// longer than a file name can be, and is well-formed UTF-8. A name the process chose for itself
+// is thus never swapped for another.
 bool completes(const std::string& candidate, std::string_view cut) {
-  return candidate.size() > cut.size() && candidate.starts_with(cut) &&
-         is_well_formed_utf8(candidate);
+  return candidate.size() > cut.size() && candidate.size() <= NAME_MAX &&
+         candidate.starts_with(cut) && is_well_formed_utf8(candidate);
 }
 
 // A name the kernel cut at its limit, completed from the program's file name, or else from the
