@@ -45,6 +45,7 @@ Expected<DeviceKey, Reason> read_device_key(const json::JsonValue& jwk) {
     return Unexpected(Reason::kModulusMalformed);
   }
   const auto key_id = json::find_member(jwk, "keyId")->as_string();
+  // The text of "n", a colon and the text of "e", which every device key has as "AQAB".
   const std::string derived =
       macos::base64url_encode(macos::sha256(macos::as_bytes(std::string(*n) + ":AQAB")));
   if (!key_id || *key_id != derived) return Unexpected(Reason::kKeyIdMismatch);
