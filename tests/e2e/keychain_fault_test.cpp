@@ -66,7 +66,11 @@ struct KilledRound {
 
 std::vector<KilledRound> killed_rounds() {
   std::vector<std::string> signs;
-  for (int i = 0; i < 12; ++i) signs.push_back(sign_request("s" + std::to_string(i)));
+  for (int i = 0; i < 12; ++i) {
+    std::string id = "s";  // appended: "s" put in front of a temporary trips g++ 12 at -O3
+    id += std::to_string(i);
+    signs.push_back(sign_request(id));
+  }
   return {
       {"looking up", {key_request("k1"), key_request("k2")}, 150, false, false},
       {"signing", signs, 150, false, false},

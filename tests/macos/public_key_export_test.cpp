@@ -185,8 +185,10 @@ const testing::ScriptedFailure kBadReplies[] = {
      "Missing public key"},
     {"line break in the text",
      [] {
-       std::string text = base64_encode(kDeviceKeyDer);
-       text.insert(76, "\n");
+       const std::string encoded = base64_encode(kDeviceKeyDer);
+       std::string text = encoded.substr(0, 76);
+       text += '\n';
+       text.append(encoded, 76);
        testing::answer_with_string_member("publicDer", text);
      },
      "Invalid public key encoding"},
