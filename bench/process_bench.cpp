@@ -46,8 +46,8 @@ double rate(int count, const std::function<void()>& fn) {
 struct TempHome {
   std::filesystem::path path;
   TempHome() {
-    char pattern[] = "/tmp/ktarn-bench-XXXXXX";
-    path = mkdtemp(pattern);
+    std::string pattern = (std::filesystem::temp_directory_path() / "ktarn-bench-XXXXXX").string();
+    path = mkdtemp(pattern.data());
   }
   ~TempHome() { std::filesystem::remove_all(path); }
   std::string env() const { return "HOME=" + path.string(); }

@@ -69,8 +69,9 @@ inline Attributes creation_parameters(const SharedRef& keychain,
 class SoftwareKeychainTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/ktarn-keychain-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "ktarn-keychain-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     home_ = pattern;
     path_ = home_ + "/Library/Keychains/login.keychain-db";
   }

@@ -60,10 +60,10 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 // A regular file holding the input, already unlinked; the open description is shared with the
 // child, so its offset afterwards tells how much the child read.
 int input_file(std::string_view input) {
-  char name[] = "/tmp/ktarn-stdin-XXXXXX";
-  const int fd = ::mkstemp(name);
+  std::string name = (std::filesystem::temp_directory_path() / "ktarn-stdin-XXXXXX").string();
+  const int fd = ::mkstemp(name.data());
   if (fd < 0) fail("mkstemp");
-  ::unlink(name);
+  ::unlink(name.c_str());
   for (std::size_t done = 0; done < input.size();) {
     const ssize_t n = ::write(fd, input.data() + done, input.size() - done);
     if (n <= 0) fail("write");
@@ -265,9 +265,7 @@ ProcessResult run_companion(const ProcessOptions& options, std::string_view inpu
 }
 
 TemporaryHome::TemporaryHome() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/ktarn-home-XXXXXX";
+  std::string pattern = (std::filesystem::temp_directory_path() / "ktarn-home-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) fail("mkdtemp");
   path_ = pattern;
 }

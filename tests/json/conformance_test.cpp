@@ -9,6 +9,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "json/parse_json.hpp"
@@ -16,8 +17,11 @@
 namespace ktarn::json {
 namespace {
 
+// Empty when the build was configured without the shared data.
 const std::filesystem::path kSuiteDir =
-    std::filesystem::path(KTARN_SHARED_DIR) / "json-test-suite" / "test_parsing";
+    std::string_view(KTARN_SHARED_DIR).empty()
+        ? std::filesystem::path()
+        : std::filesystem::path(KTARN_SHARED_DIR) / "json-test-suite" / "test_parsing";
 
 // The outcome of each i_ file: the failure category, or "" where the file parses.
 const std::map<std::string, std::string_view> kImplementationDefined = {
@@ -73,6 +77,10 @@ std::vector<std::filesystem::path> suite_files() {
 }
 
 TEST(Conformance, EveryFileHasItsOutcome) {
+  if (kSuiteDir.empty() || !std::filesystem::is_directory(kSuiteDir)) {
+    GTEST_SKIP() << "no shared JSON test suite: json-test-suite/test_parsing missing from "
+                    "KTARN_SHARED_DIR (default ../shared beside the checkout)";
+  }
   const std::vector<std::filesystem::path> files = suite_files();
   ASSERT_GT(files.size(), 300u);
   std::size_t implementation_defined = 0;
