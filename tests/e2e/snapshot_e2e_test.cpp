@@ -14,12 +14,16 @@
 
 #include "e2e/companion_process.hpp"
 #include "e2e/silent_display.hpp"
-#include "e2e/xvfb_server.hpp"
+#include "tools/private_display/xvfb_server.hpp"
 
 extern char** environ;
 
 namespace ktarn::e2e {
 namespace {
+
+using private_display::ActiveWindow;
+using private_display::xvfb_available;
+using private_display::XvfbServer;
 
 constexpr const char* kRequest = "{\"id\":\"s1\",\"type\":\"snapshot\"}\n";
 constexpr const char* kNoDisplay =
@@ -104,7 +108,7 @@ TEST(SnapshotEndToEnd, ObservesTheDisplayItsActiveWindowAndTheProcesses) {
   if (!xvfb_available()) GTEST_SKIP() << "no Xvfb to serve a private display";
   const XvfbServer server;
   ASSERT_FALSE(server.display_name().empty()) << "Xvfb did not start";
-  const ActiveTestWindow window(server.display_name(), getpid(), "ktarn-test", "KtarnProbe");
+  const ActiveWindow window(server.display_name(), getpid(), "ktarn-test", "KtarnProbe");
   ASSERT_TRUE(window.ready());
   const NamedChild child("ktarn-e2e-kid");
   ASSERT_TRUE(child.running());

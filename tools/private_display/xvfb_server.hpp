@@ -1,13 +1,13 @@
-// A private X11 display server for one test, and a window on it that the root names as the
-// active one: what a desktop session would show the companion, without touching the user's own
-// display. Built only where the X11 client library is available.
+// A private X11 display server, and a window on it that the root names as the active one: what a
+// desktop session would show the companion, without touching the user's own display. The tests
+// and the sample session use it; built only where the X11 client library is available.
 #pragma once
 
 #include <sys/types.h>
 
 #include <string>
 
-namespace ktarn::e2e {
+namespace ktarn::private_display {
 
 // Whether this machine can run the private server at all.
 bool xvfb_available();
@@ -31,13 +31,13 @@ class XvfbServer {
 
 // A window owned by the given process (_NET_WM_PID) with the given WM_CLASS, made the root's
 // _NET_ACTIVE_WINDOW. It lives as long as this object holds its connection.
-class ActiveTestWindow {
+class ActiveWindow {
  public:
-  ActiveTestWindow(const std::string& display_name, pid_t owner, const std::string& instance,
-                   const std::string& window_class);
-  ~ActiveTestWindow();
-  ActiveTestWindow(const ActiveTestWindow&) = delete;
-  ActiveTestWindow& operator=(const ActiveTestWindow&) = delete;
+  ActiveWindow(const std::string& display_name, pid_t owner, const std::string& instance,
+               const std::string& window_class);
+  ~ActiveWindow();
+  ActiveWindow(const ActiveWindow&) = delete;
+  ActiveWindow& operator=(const ActiveWindow&) = delete;
 
   bool ready() const { return ready_; }
 
@@ -46,4 +46,4 @@ class ActiveTestWindow {
   bool ready_ = false;
 };
 
-}  // namespace ktarn::e2e
+}  // namespace ktarn::private_display

@@ -1,6 +1,4 @@
-#ifdef KTARN_E2E_WITH_X11
-
-#include "e2e/xvfb_server.hpp"
+#include "tools/private_display/xvfb_server.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -15,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace ktarn::e2e {
+namespace ktarn::private_display {
 namespace {
 
 constexpr const char* kXvfbPath = "/usr/bin/Xvfb";
@@ -34,6 +32,11 @@ std::vector<std::string> xvfb_arguments(int display_fd, const std::string& autho
 }
 
 [[noreturn]] void run_xvfb(int display_fd, const std::vector<char*>& arguments) {
+  // A parent that takes its stop signals in turn has them blocked; the server must not inherit
+  // that, or it could never be stopped.
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
   const int null = open("/dev/null", O_RDWR);
   for (int fd = 0; fd <= 2; ++fd) dup2(null, fd);
   fcntl(display_fd, F_SETFD, 0);  // the server writes its display number here
@@ -92,8 +95,8 @@ XvfbServer::~XvfbServer() {
   waitpid(pid_, nullptr, 0);
 }
 
-ActiveTestWindow::ActiveTestWindow(const std::string& display_name, pid_t owner,
-                                   const std::string& instance, const std::string& window_class) {
+ActiveWindow::ActiveWindow(const std::string& display_name, pid_t owner,
+                           const std::string& instance, const std::string& window_class) {
   Display* display = XOpenDisplay(display_name.c_str());
   display_ = display;
   if (display == nullptr) return;
@@ -112,10 +115,8 @@ ActiveTestWindow::ActiveTestWindow(const std::string& display_name, pid_t owner,
   ready_ = true;
 }
 
-ActiveTestWindow::~ActiveTestWindow() {
+ActiveWindow::~ActiveWindow() {
   if (display_ != nullptr) XCloseDisplay(static_cast<Display*>(display_));
 }
 
-}  // namespace ktarn::e2e
-
-#endif
+}  // namespace ktarn::private_display
