@@ -1,6 +1,7 @@
 #include "macos/native_bridge_client.hpp"
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -53,6 +54,17 @@ OperationOutcome call_native_bridge(std::string_view key_name, std::string_view 
       std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
   if (!parsed.has_value()) return failure("Invalid macOS native response");
   return envelope_outcome(*parsed);
+}
+
+BinaryMember binary_member(const json::JsonValue& result, std::string_view name,
+                           const BinaryMemberMessages& messages) {
+  const JsonValue* member = json::find_member(result, name);
+  if (member == nullptr || !member->as_string()) {
+    return Unexpected(std::string(messages.missing));
+  }
+  std::optional<Bytes> bytes = base64_decode_strict(*member->as_string());
+  if (!bytes) return Unexpected(std::string(messages.bad_encoding));
+  return std::move(*bytes);
 }
 
 }  // namespace ktarn::macos

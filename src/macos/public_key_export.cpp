@@ -5,7 +5,6 @@
 #include <string>
 
 #include "macos/base64.hpp"
-#include "macos/bridge_binary.hpp"
 #include "macos/der_reader.hpp"
 #include "macos/sha256.hpp"
 

@@ -8,7 +8,6 @@
 
 #include "json/write_json.hpp"
 #include "macos/base64.hpp"
-#include "macos/bridge_binary.hpp"
 #include "macos/sha256.hpp"
 
 namespace ktarn::macos {

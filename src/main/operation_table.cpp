@@ -1,6 +1,7 @@
 #include "main/operation_table.hpp"
 
-#include "macos/health_report.hpp"
+#include <utility>
+
 #include "macos/native_bridge_client.hpp"
 #include "macos/public_key_export.hpp"
 #include "macos/request_signing.hpp"
@@ -11,8 +12,22 @@ namespace {
 using json::JsonValue;
 using macos::OperationOutcome;
 
+// A constant self-description of the companion and its capabilities, built anew for every
+// request; it never reflects the state of the machine.
 OperationOutcome run_health(const JsonValue&, std::string_view) {
-  return macos::health_report();
+  JsonValue capabilities = JsonValue::array();
+  for (const char* capability : {"deviceKey", "foreground", "displays", "processes"}) {
+    capabilities.push_back(JsonValue::string(capability));
+  }
+  JsonValue report = JsonValue::object();
+  report.insert("attestation", JsonValue::boolean(false));
+  report.insert("capabilities", std::move(capabilities));
+  report.insert("captureProtection", JsonValue::string("not-enforced"));
+  report.insert("keyStorage", JsonValue::string("login-keychain"));
+  report.insert("managedLockdown", JsonValue::boolean(false));
+  report.insert("platform", JsonValue::string("macos"));
+  report.insert("version", JsonValue::string("0.1.0"));
+  return report;
 }
 
 // The bridge's answer for these two is the host's answer, unchanged.

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "json/json_value.hpp"
-#include "macos/operation_outcome.hpp"
+#include "macos/native_bridge_client.hpp"
 
 namespace ktarn::host {
 
