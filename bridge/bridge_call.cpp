@@ -1,13 +1,44 @@
 #include "bridge/bridge_call.hpp"
 
+#include <cstdint>
 #include <cstring>
-
-#include "bridge/envelope.hpp"
-#include "bridge/key_namespace.hpp"
-#include "bridge/operation_table.hpp"
+#include <string_view>
 
 namespace ktarn::bridge {
 namespace {
+
+constexpr std::string_view kApplicationKeyPrefix = "kTARN.";
+// Measured in UTF-16 code units, as the platform's strings count them.
+constexpr std::size_t kMaxApplicationKeyLength = 120;
+
+// Each UTF-8 sequence is one UTF-16 code unit, except the four-byte ones (characters outside
+// the Basic Multilingual Plane), which need a surrogate pair.
+std::size_t utf16_length(const std::string& text) {
+  std::size_t units = 0;
+  for (char c : text) {
+    const auto byte = static_cast<std::uint8_t>(c);
+    if ((byte & 0xC0) != 0x80) ++units;
+    if (byte >= 0xF0) ++units;
+  }
+  return units;
+}
+
+// The bridge's own test of the application key name, made on every call whatever the host has
+// already checked: device keys are only ever looked up, created or removed under names of the
+// application's namespace, so a name from elsewhere can never reach another program's keys.
+// Present, beginning with the exact prefix (letter case included), and at most 120 UTF-16 code
+// units long; the name is well-formed UTF-8, as every converted input is.
+bool is_application_key_name(const std::optional<std::string>& key_name) {
+  return key_name && key_name->starts_with(kApplicationKeyPrefix) &&
+         utf16_length(*key_name) <= kMaxApplicationKeyLength;
+}
+
+platform::Value failure_envelope(std::string message) {
+  platform::Dictionary envelope;
+  envelope.set("ok", platform::Value{false});
+  envelope.set("error", platform::Value{std::move(message)});
+  return platform::Value{std::move(envelope)};
+}
 
 std::optional<platform::Dictionary> dispatch(platform::Platform& platform,
                                              const std::string& key_name,
@@ -61,6 +92,21 @@ char* serialised_buffer(platform::Foundation& foundation, const platform::Value&
 }
 
 }  // namespace
+
+platform::Value response_envelope(std::optional<platform::Dictionary> result,
+                                  const MessageSlot& error) {
+  if (!result) return failure_envelope(error.value_or("macOS operation failed"));
+  platform::Dictionary envelope;
+  envelope.set("ok", platform::Value{true});
+  envelope.set("result", platform::Value{std::move(*result)});
+  return platform::Value{std::move(envelope)};
+}
+
+const platform::Value& fallback_envelope() {
+  static const platform::Value kFallback =
+      failure_envelope("macOS native framework operation failed");
+  return kFallback;
+}
 
 char* bridge_call(platform::Platform& platform, const char* key_name, const char* operation,
                   const char* argument) {

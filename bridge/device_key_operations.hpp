@@ -5,7 +5,7 @@
 // and a failing operation leaves the keychain as it was.
 #pragma once
 
-#include "bridge/operation.hpp"
+#include "bridge/operation_table.hpp"
 
 namespace ktarn::bridge {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/operation.hpp"
+#include "bridge/operation_table.hpp"
 #include "bridge/platform/keychain.hpp"
 
 namespace ktarn::bridge {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "bridge/operation.hpp"
+#include "bridge/operation_table.hpp"
 #include "bridge/platform/platform.hpp"
 
 namespace ktarn::bridge {

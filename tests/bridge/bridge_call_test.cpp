@@ -1,7 +1,7 @@
 #include <set>
 #include <vector>
 
-#include "bridge/envelope.hpp"
+#include "bridge/bridge_call.hpp"
 #include "bridge/platform/software/software_foundation.hpp"
 #include "bridge_fixture.hpp"
 
