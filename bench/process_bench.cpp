@@ -31,6 +31,25 @@ const std::string kHealth = R"({"type":"health"})";
 const std::string kSign =
     R"({"id":"b","payload":{"audience":"ktarn-sealed-browser","nonce":"n-0123456789","protocol":1,"purpose":"request"},"type":"sign"})";
 const std::string kKey = R"({"id":"k","type":"key"})";
+constexpr std::size_t kMaxCanonicalPayload = 32768;
+
+// The largest "sign" the companion takes: an "events" payload of browser events, already in
+// canonical form, grown to just within the size limit on signed bytes.
+std::string large_sign_request() {
+  const std::string head = R"({"audience":"ktarn-sealed-browser","events":[)";
+  const std::string tail = R"(],"nonce":"n-0123456789","protocol":1,"purpose":"events"})";
+  std::string events;
+  for (int i = 0;; ++i) {
+    const std::string event = std::string(i > 0 ? "," : "") + R"({"at":)" +
+                              std::to_string(1765267200000 + 137 * i) + R"(,"detail":"tab )" +
+                              std::to_string(i % 24) + R"( → window )" + std::to_string(i % 3) +
+                              R"(","kind":"focus-change"})";
+    if (head.size() + events.size() + event.size() + tail.size() > kMaxCanonicalPayload) break;
+    events += event;
+  }
+  return R"({"id":"L","payload":)" + head + events + tail + R"(,"type":"sign"})";
+}
+const std::string kLargeSign = large_sign_request();
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -159,22 +178,30 @@ int main(int argc, char** argv) {
   std::size_t health_size = probe.round_trip(kHealth).size() + 1;
   std::size_t sign_size = probe.round_trip(kSign).size() + 1;
   std::size_t key_size = probe.round_trip(kKey).size() + 1;
+  // A refused large request would be measured as a fast one.
+  if (!probe.round_trip(kLargeSign).starts_with(R"({"id":"L","ok":true,)")) {
+    std::fprintf(stderr, "the companion refused the large sign request\n");
+    return 1;
+  }
   probe.finish();
 
   double health = round_trips(companion(home), kHealth, 20000 * scale);
   double raw = round_trips(peer(health_size), kHealth, 20000 * scale);
   // The "sign" and start-up figures and their floors take turns, five rounds, and each keeps its
   // median: the host's other tenants then slow both sides of a ratio alike.
-  std::vector<double> rsa_runs, one_cpu_runs, two_cpu_runs, bare_runs;
+  std::vector<double> rsa_runs, one_cpu_runs, large_runs, two_cpu_runs, bare_runs;
   for (int round = 0; round < 5; ++round) {
     rsa_runs.push_back(on_child_cpu([&] { return openssl_sign_rate(500 * scale); }));
     one_cpu_runs.push_back(
         on_child_cpu([&] { return round_trips(companion(home), kSign, 500 * scale); }));
+    large_runs.push_back(
+        on_child_cpu([&] { return round_trips(companion(home), kLargeSign, 500 * scale); }));
     two_cpu_runs.push_back(round_trips(companion(home), kSign, 500 * scale));
     bare_runs.push_back(round_trips(signing_peer(sign_size), kSign, 500 * scale));
   }
   double rsa = median(rsa_runs);
   double sign_one_cpu = median(one_cpu_runs);
+  double large_one_cpu = median(large_runs);
   double sign_two_cpus = median(two_cpu_runs);
   double bare_two_cpus = median(bare_runs);
   double key = round_trips(companion(home), kKey, 400 * scale);
@@ -201,6 +228,8 @@ int main(int argc, char** argv) {
       health / raw);
   row("\"sign\" requests/s, 1 CPU (floor: RSA sign/s)", sign_one_cpu, "/s", rsa, ">= 0.80",
       sign_one_cpu / rsa);
+  row("32 KiB \"sign\" requests/s, 1 CPU (floor: RSA)", large_one_cpu, "/s", rsa, ">= 0.65",
+      large_one_cpu / rsa);
   row("\"sign\" requests/s, 2 CPUs (floor: bare signer)", sign_two_cpus, "/s", bare_two_cpus,
       "report", sign_two_cpus / bare_two_cpus);
   row("bare signer on pipes, 2 CPUs (floor: RSA sign/s)", bare_two_cpus, "/s", rsa, "report",

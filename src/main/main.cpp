@@ -3,6 +3,9 @@
 // ends. Every orderly ending exits with status 0, a rejected key name included.
 #include <fcntl.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <cerrno>
 #include <csignal>
@@ -27,11 +30,21 @@ void open_standard_descriptors() {
   }
 }
 
+// A large "sign" takes a few hundred KiB of heap and gives it all back when it is answered. By
+// default the allocator returns that top of the heap to the system every time and the next request
+// faults it in again, which costs about a third of a 32 KiB signing request; up to 4 MiB is kept.
+void keep_freed_heap() {
+#if defined(__GLIBC__)
+  mallopt(M_TRIM_THRESHOLD, 4 << 20);
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace ktarn::host;
   open_standard_descriptors();
+  keep_freed_heap();
   // A reader that has gone must show up as a failed write, which ends the loop, not kill us; and
   // a keychain write beyond a file size limit must fail with its status message, not kill us.
   std::signal(SIGPIPE, SIG_IGN);
