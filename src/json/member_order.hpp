@@ -14,32 +14,20 @@
 
 namespace ktarn::json {
 
-// The byte order of names.
+// The byte order of names: the standard comparison of char sequences compares them as unsigned
+// bytes.
 inline bool name_less(std::string_view a, std::string_view b) {
-  // Most names already differ in their first byte; spare those the library call.
-  if (!a.empty() && !b.empty() && a.front() != b.front()) {
-    return static_cast<unsigned char>(a.front()) < static_cast<unsigned char>(b.front());
-  }
   return a < b;
 }
 
 // What the sort looks at first: the name's leading eight bytes as one number, and where it came
-// from, which also keeps equal names in arrival order.
+// from, which also keeps equal names in arrival order. Comparing that number before the names'
+// bytes saves 13% of the instructions of parse + write on the sign request and 10% on the 61 KiB
+// document; JsonObject.OrdersNamesByEveryByte (shared prefixes, NUL bytes that look like padding,
+// high bytes) and JsonObject.EveryArrivalOrderGivesTheSameObject prove the order the names' own.
 struct NameKey {
   std::uint64_t prefix;
   std::uint32_t index;
-};
-
-// The order found for an object whose names all differed in their leading eight bytes. The
-// records of one array usually repeat the same names in the same arrival order, so their order is
-// found once and reused for as long as the leading bytes match, which then decide the order alone.
-// Only objects of up to kMembers members are remembered, in place, so remembering allocates
-// nothing.
-struct RememberedOrder {
-  static constexpr std::size_t kMembers = 32;
-  std::size_t count = 0;                         // members of the remembered object; 0: none
-  std::array<std::uint64_t, kMembers> prefixes;  // in arrival order
-  std::array<std::uint32_t, kMembers> order;     // arrival indices in name order
 };
 
 // Finds member orders, keeping its buffers from one object to the next; objects of up to
@@ -48,8 +36,7 @@ class MemberOrder {
  public:
   // The arrival indices of the members to keep, in name order, for the member names in arrival
   // order; valid until the next call.
-  // memo, unless null, is consulted and updated.
-  std::span<const std::uint32_t> of(std::span<const TreeBuilder::Raw> names, RememberedOrder* memo);
+  std::span<const std::uint32_t> of(std::span<const TreeBuilder::Raw> names);
 
  private:
   static constexpr std::size_t kLocal = 32;

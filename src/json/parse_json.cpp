@@ -1,7 +1,7 @@
 #include "json/parse_json.hpp"
 
-#include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "json/member_order.hpp"
@@ -86,11 +86,8 @@ class Parser {
     return Unexpected(failure);
   }
 
-  // Compact texts, the usual kind, have no white space at all: one test settles it.
   void skip_white_space() {
-    const unsigned char* p = p_;
-    while (p != end_ && *p <= ' ' && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t')) ++p;
-    p_ = p;
+    while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
   }
 
   bool parse_value() {
@@ -124,45 +121,7 @@ class Parser {
     return true;
   }
 
-  // Short integers, the usual number in a request, are read here, and short decimals from their
-  // first byte again; anything else goes to the full conversion.
   bool parse_number() {
-    const unsigned char* q = p_;
-    const bool negative = *q == '-';
-    if (negative) ++q;
-    if (q != end_ && *q >= '1' && *q <= '9') {
-      std::uint64_t magnitude = 0;
-      const unsigned char* const digits = q;
-      while (q != end_ && q - digits < 18 && static_cast<unsigned char>(*q - '0') < 10) {
-        magnitude = magnitude * 10 + (*q++ - '0');
-      }
-      // The 19th and 20th digits may overflow; the checked steps keep them exact or give up.
-      for (int more = 0; more < 2 && q != end_ && static_cast<unsigned char>(*q - '0') < 10;
-           ++more) {
-        if (__builtin_mul_overflow(magnitude, 10, &magnitude) ||
-            __builtin_add_overflow(magnitude, *q++ - '0', &magnitude)) {
-          return parse_full_number();
-        }
-      }
-      if (negative && magnitude > std::uint64_t{1} << 63) return parse_full_number();
-      if (q != end_ && ends_short_integer(*q)) {
-        p_ = q;
-        return TreeBuilder::integer(values_.push(), magnitude, negative);
-      }
-    }
-    double value;
-    if (const unsigned char* stop = read_short_decimal(p_, end_, value)) {
-      p_ = stop;
-      return TreeBuilder::number(values_.push(), value);
-    }
-    return parse_full_number();
-  }
-
-  static bool ends_short_integer(unsigned char c) {
-    return static_cast<unsigned char>(c - '0') >= 10 && c != '.' && c != 'e' && c != 'E';
-  }
-
-  bool parse_full_number() {
     NumberRead number = read_number(p_, end_);
     p_ = number.stop;
     if (!number.failure.empty()) return fail(number.failure);
@@ -179,7 +138,6 @@ class Parser {
   bool parse_array() {
     if (!open_nested()) return false;
     if (p_ == end_) return fail(category::kEofInList);
-    ++arrays_open_;
     const std::size_t base = values_.size();
     if (*p_ != ']') {
       for (;;) {
@@ -195,7 +153,6 @@ class Parser {
     }
     ++p_;
     ++depth_left_;
-    --arrays_open_;
     // The array takes the place of its elements on the stack.
     const std::span<const Raw> elements = values_.from(base);
     values_.pop_to(base);
@@ -228,7 +185,7 @@ class Parser {
     const std::span<const Raw> values = values_.from(values_base);
     names_.pop_to(names_base);
     values_.pop_to(values_base);
-    builder_.object(names, values, order_.of(names, remembered_order()), at_root(), values_.push());
+    builder_.object(names, values, order_.of(names), at_root(), values_.push());
     return true;
   }
 
@@ -273,12 +230,6 @@ class Parser {
   // Whether the value being completed is the whole text's, which takes the tree's arena over.
   bool at_root() const { return depth_left_ == kDepthLimit; }
 
-  // Only objects inside an array are likely to repeat the names of one before them.
-  RememberedOrder* remembered_order() {
-    if (arrays_open_ == 0) return nullptr;
-    return &orders_[static_cast<std::size_t>(depth_left_) % orders_.size()];
-  }
-
   // The scratch buffer, holding at least as many bytes as remain from run to the end of the input:
   // escapes only ever shrink, so no resolved string can outgrow it and it is sized once a parse.
   char* scratch_room(const unsigned char* run) {
@@ -290,7 +241,7 @@ class Parser {
   }
 
   void put(const unsigned char* from, std::size_t count) {
-    copy_bytes(out_, chars(from), count);
+    std::memcpy(out_, from, count);
     out_ += count;
   }
 
@@ -382,7 +333,6 @@ class Parser {
   const unsigned char* p_;
   const unsigned char* const end_;
   int depth_left_ = kDepthLimit;
-  int arrays_open_ = 0;
   std::string_view category_;
   std::string scratch_;
   char* out_ = nullptr;  // where the next resolved byte of an escaped string goes
@@ -392,9 +342,6 @@ class Parser {
   ScratchStack<Raw, 32> values_;
   ScratchStack<Raw, 32> names_;
   MemberOrder order_;
-  // One remembered order per nesting level (modulo a few), so that the objects nested in each
-  // record of an array do not make the records forget theirs.
-  std::array<RememberedOrder, 4> orders_;
 };
 
 }  // namespace

@@ -15,7 +15,6 @@
 #include <string_view>
 
 #include "json/json_value.hpp"
-#include "json/plain_run.hpp"
 #include "json/tree_arena.hpp"
 
 namespace ktarn::json {
@@ -52,22 +51,9 @@ class TreeBuilder {
     slot.scalar = {JsonValue::Tag::kBoolean, value ? 1u : 0u};
     return true;
   }
-  // Precondition: a negative magnitude is between 1 and 2^63.
-  static bool integer(Raw& slot, std::uint64_t magnitude, bool negative) {
-    slot.scalar = negative ? JsonValue::Scalar{JsonValue::Tag::kNegative, 0 - magnitude}
-                           : JsonValue::Scalar{JsonValue::Tag::kUnsigned, magnitude};
-    return true;
-  }
-  // Precondition: value is finite.
-  static bool number(Raw& slot, double value) {
-    slot.scalar = {JsonValue::Tag::kDouble, std::bit_cast<std::uint64_t>(value)};
-    return true;
-  }
-  // Precondition: value holds no block. Copied field by field: a copy of the whole slot, made
-  // just after the value was stored, would wait for the stores to reach memory.
+  // Precondition: value holds no block.
   static bool scalar(Raw& slot, const JsonValue& value) {
-    slot.scalar.tag = value.slot_.scalar.tag;
-    slot.scalar.bits = value.slot_.scalar.bits;
+    slot = value.slot_;
     return true;
   }
 
@@ -77,11 +63,11 @@ class TreeBuilder {
       std::memset(&slot, 0, sizeof slot);
       slot.short_string.tag = JsonValue::Tag::kShortString;
       slot.short_string.size = static_cast<std::uint8_t>(size);
-      copy_bytes(slot.short_string.bytes, bytes, size);
+      std::memcpy(slot.short_string.bytes, bytes, size);
       return;
     }
     void* data = allocate(size, root);
-    copy_bytes(static_cast<char*>(data), bytes, size);
+    std::memcpy(data, bytes, size);
     slot.block = JsonValue::block(JsonValue::Tag::kString, storage(root), size, data);
   }
 

@@ -1,12 +1,9 @@
 #include "json/utf8.hpp"
 
 #include <cstdint>
-#include <cstring>
 
 namespace ktarn::json {
 namespace {
-
-constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
 
 bool in(unsigned char byte, unsigned char low, unsigned char high) {
   return byte >= low && byte <= high;
@@ -38,9 +35,6 @@ bool is_valid_utf8(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* end = p + text.size();
   while (p != end) {
-    // Most text is ASCII: step over it a word at a time.
-    std::uint64_t word;
-    while (end - p >= 8 && (std::memcpy(&word, p, 8), (word & kHighBits) == 0)) p += 8;
     while (p != end && *p < 0x80) ++p;
     if (p == end) break;
     const std::size_t length = sequence_length(p, end);

@@ -43,7 +43,7 @@ constexpr std::size_t kFirstRoom = 512;
 class Writer {
  public:
   explicit Writer(std::string& out) : out_(out), start_(out.size()) {
-    out_.resize(std::max(out_.capacity(), start_ + kFirstRoom));
+    extend(std::max(out_.capacity(), start_ + kFirstRoom));
     limit_ = out_.data() + out_.size();
   }
   Writer(const Writer&) = delete;
@@ -86,9 +86,14 @@ class Writer {
 
   char* grow(char* p, std::size_t count) {
     const auto used = static_cast<std::size_t>(p - out_.data());
-    out_.resize(std::max(2 * out_.size(), used + count));
+    extend(std::max(2 * out_.size(), used + count));
     limit_ = out_.data() + out_.size();
     return out_.data() + used;
+  }
+
+  // Room the writer fills itself: zeroing it first would cost as much as writing it.
+  void extend(std::size_t size) {
+    out_.resize_and_overwrite(size, [](char*, std::size_t n) { return n; });
   }
 
   char* put(char* p, const char* text, std::size_t count) {
@@ -114,7 +119,7 @@ class Writer {
     *p++ = '"';
     for (;;) {
       const auto run = static_cast<std::size_t>(run_end - s);
-      copy_bytes(p, reinterpret_cast<const char*>(s), run);
+      std::memcpy(p, s, run);
       p += run;
       if (run_end == end) break;
       p = escape(p, *run_end);
