@@ -4,7 +4,6 @@
 
 #include <functional>
 
-#include "bridge/platform/software/key_creation.hpp"
 #include "bridge/platform/software/keychain_objects.hpp"
 #include "software_keychain_fixture.hpp"
 
@@ -32,6 +31,8 @@ class SoftwareKeychainQueryTest : public SoftwareKeychainTest {
     return dynamic_cast<KeychainObject&>(*keychain_object_).database();
   }
 
+  // Stored as a keychain from before one key per name was kept may hold them: several items
+  // under one tag.
   void store(const std::string& name, const std::string& label, bool synchronizable) {
     KeyItem item;
     item.application_tag = tag(name);
@@ -39,7 +40,10 @@ class SoftwareKeychainQueryTest : public SoftwareKeychainTest {
     item.size_in_bits = 1024;
     item.synchronizable = synchronizable;
     item.private_key = shared_private_key();
-    ASSERT_EQ(store_item(database(), item), 0);
+    auto transaction = database().begin_write();
+    ASSERT_TRUE(transaction);
+    ASSERT_TRUE(database().insert(item));
+    ASSERT_EQ(transaction->commit(), 0);
   }
 
   void set_locked(bool locked) {

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "e2e/companion_process.hpp"
+#include "e2e/keychain_session.hpp"
 #include "json/parse_json.hpp"
 #include "json/write_json.hpp"
 
@@ -22,19 +23,6 @@ namespace {
 constexpr const char* kNode = "/usr/bin/node";
 constexpr std::string_view kContext =
     R"("protocol":1,"audience":"ktarn-sealed-browser","purpose":"challenge")";
-
-std::string decode_base64url(std::string text) {
-  for (char& c : text) c = c == '-' ? '+' : c == '_' ? '/' : c;
-  const std::size_t pad = (4 - text.size() % 4) % 4;
-  text.append(pad, '=');
-  std::string bytes(text.size() / 4 * 3, '\0');
-  const int written = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
-                                      reinterpret_cast<const unsigned char*>(text.data()),
-                                      static_cast<int>(text.size()));
-  EXPECT_GE(written, 0) << text;
-  bytes.resize(written < 0 ? 0 : static_cast<std::size_t>(written) - pad);
-  return bytes;
-}
 
 std::string encode_base64url(const unsigned char* bytes, std::size_t size) {
   std::string text(4 * ((size + 2) / 3) + 1, '\0');

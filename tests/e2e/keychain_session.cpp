@@ -1,5 +1,8 @@
 #include "e2e/keychain_session.hpp"
 
+#include <gtest/gtest.h>
+
+#include <openssl/evp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +29,7 @@ std::string string_member(const json::JsonValue& object, std::string_view name) 
 
 void read_result(const json::JsonValue& result, Answer& answer) {
   answer.key_id = string_member(result, "keyId");
+  answer.modulus = string_member(result, "n");
   answer.signed_payload =
       !string_member(result, "payload").empty() && !string_member(result, "signature").empty();
   if (const json::JsonValue* deleted = json::find_member(result, "deleted")) {
@@ -134,6 +138,19 @@ std::string keychain_file(const TemporaryHome& home) {
   const std::string folder = home.path() + "/Library/Keychains/";
   return ::access((folder + "login.keychain-db").c_str(), F_OK) == 0 ? folder + "login.keychain-db"
                                                                      : folder + "login.keychain";
+}
+
+std::string decode_base64url(std::string text) {
+  for (char& c : text) c = c == '-' ? '+' : c == '_' ? '/' : c;
+  const std::size_t pad = (4 - text.size() % 4) % 4;
+  text.append(pad, '=');
+  std::string bytes(text.size() / 4 * 3, '\0');
+  const int written = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
+                                      reinterpret_cast<const unsigned char*>(text.data()),
+                                      static_cast<int>(text.size()));
+  EXPECT_GE(written, 0) << text;
+  bytes.resize(written < 0 ? 0 : static_cast<std::size_t>(written) - pad);
+  return bytes;
 }
 
 std::string file_bytes(const std::string& path) {

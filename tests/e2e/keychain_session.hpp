@@ -26,6 +26,7 @@ struct Answer {
   bool ok = false;
   std::string error;            // failures only
   std::string key_id;           // "key" successes: the key identifier, which names the key itself
+  std::string modulus;          // "key" successes: the JSON Web Key's "n" (base64url)
   bool signed_payload = false;  // "sign" successes: both "payload" and "signature" present
   std::optional<long> deleted;  // "delete-key" successes
 };
@@ -57,6 +58,9 @@ std::optional<std::vector<std::string>> listed_items(const TemporaryHome& home);
 
 // The keychain file of the home folder (the path the companion picks when nothing is there).
 std::string keychain_file(const TemporaryHome& home);
+
+// The bytes of base64url text (padding optional), as JSON Web Keys and signed payloads carry them.
+std::string decode_base64url(std::string text);
 
 // All bytes of a file; empty when it cannot be read.
 std::string file_bytes(const std::string& path);

@@ -115,7 +115,7 @@ CommandResult list_key_items(const std::string& path) {
   auto locked = (*database)->is_locked();
   if (!locked) return failure("cannot read the keychain", locked.error());
   if (*locked) return failure("the keychain is locked", errSecInteractionNotAllowed);
-  auto items = (*database)->items(nullptr);
+  auto items = (*database)->items();
   if (!items) return failure("cannot read the keychain's items", items.error());
   CommandResult result;
   for (const KeyItem& item : *items) result.text += item_line(item);
@@ -138,9 +138,11 @@ CommandResult import_key(const std::string& path, const ImportRequest& request) 
   item.extractable = request.extractable;
   item.synchronizable = request.synchronizable;
   item.private_key = encode_private_key(*key);
-  if (OSStatus status = store_item(**database, item); status != errSecSuccess) {
-    return failure("cannot store the key in the keychain", status);
+  OSStatus status = store_item(**database, item);
+  if (status == errSecDuplicateItem) {
+    return failure("a key is already stored under the tag " + printable(request.tag), status);
   }
+  if (status != errSecSuccess) return failure("cannot store the key in the keychain", status);
   return {};
 }
 

@@ -1,7 +1,8 @@
 // Keys decoded earlier in this process, kept so that the next use of the same stored key skips
 // decoding it, setting up its blinding and preparing its signing context again. An entry is found
 // only by the exact stored bytes, so every use still reads the item from the keychain and a
-// changed or replaced item is decoded afresh; a removed item simply ages out.
+// changed or replaced item is decoded afresh. Removing items forgets every decoded key at once,
+// so no removed key stays in memory for as long as the process lives.
 #pragma once
 
 #include <cstddef>
@@ -21,10 +22,11 @@ struct DecodedKey {
 class DecodedKeyCache {
  public:
   // The key for the stored private key bytes, decoded now unless an earlier decode is kept;
-  // no key when the bytes are not an RSA private key.
+  // no key when the bytes are not a sound RSA private key.
   DecodedKey decode(const SecretBytes& stored);
   // Keeps a key whose stored form is already known (one that was just created).
   DecodedKey remember(const SecretBytes& stored, Pkey key);
+  void forget_all() { entries_.clear(); }
 
  private:
   struct Entry {

@@ -55,6 +55,17 @@ StatusOr<std::int64_t> requested_size(const Attributes& parameters) {
   return *bits;
 }
 
+// What a lookup for the item's key name compares: its kind of key under its tag.
+Attributes same_key_terms(const KeyItem& item) {
+  Attributes terms;
+  terms.set(Attr::kSecClass, item.item_class);
+  terms.set(Attr::kSecAttrKeyType, item.key_type);
+  terms.set(Attr::kSecAttrKeyClass, item.key_class);
+  terms.set(Attr::kSecAttrApplicationTag, item.application_tag);
+  terms.set(Attr::kSecAttrSynchronizable, item.synchronizable);
+  return terms;
+}
+
 }  // namespace
 
 StatusOr<CreatedKey> create_key(const Attributes& parameters) {
@@ -74,9 +85,9 @@ StatusOr<CreatedKey> create_key(const Attributes& parameters) {
   item->private_key = encode_private_key(*key);
   if (item->private_key.view().empty()) return Unexpected(errSecInternalComponent);
   if (keychain != nullptr) {
-    if (OSStatus status = store_item(keychain->database(), *item); status != errSecSuccess) {
-      return Unexpected(status);
-    }
+    OSStatus status = store_item(keychain->database(), *item);
+    if (status == errSecDuplicateItem) return CreatedKey{std::move(*item), nullptr};
+    if (status != errSecSuccess) return Unexpected(status);
   }
   return CreatedKey{std::move(*item), std::move(key)};
 }
@@ -84,9 +95,16 @@ StatusOr<CreatedKey> create_key(const Attributes& parameters) {
 OSStatus store_item(KeychainDatabase& database, KeyItem& item) {
   auto transaction = database.begin_write();
   if (!transaction) return transaction.error();
+  if (OSStatus status = database.check_integrity(); status != errSecSuccess) return status;
   auto locked = database.is_locked();
   if (!locked) return locked.error();
   if (*locked) return errSecInteractionNotAllowed;
+  auto stored = database.first_item(same_key_terms(item));
+  if (!stored) return stored.error();
+  if (*stored) {
+    item = std::move(**stored);
+    return errSecDuplicateItem;
+  }
   auto id = database.insert(item);
   if (!id) return id.error();
   if (OSStatus status = transaction->commit(); status != errSecSuccess) return status;

@@ -3,6 +3,7 @@
 // same, so a query is matched against what the item says it is rather than against an assumption.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -10,6 +11,21 @@
 #include "bridge/platform/software/rsa_key.hpp"
 
 namespace ktarn::platform::software {
+
+// The attributes of a key item a query can match, in the order of the item's stored columns.
+inline constexpr std::array kItemAttributes = {
+    Attr::kSecClass,
+    Attr::kSecAttrKeyType,
+    Attr::kSecAttrKeyClass,
+    Attr::kSecAttrApplicationTag,
+    Attr::kSecAttrLabel,
+    Attr::kSecAttrKeySizeInBits,
+    Attr::kSecAttrIsPermanent,
+    Attr::kSecAttrIsSensitive,
+    Attr::kSecAttrIsExtractable,
+    Attr::kSecAttrCanSign,
+    Attr::kSecAttrSynchronizable,
+};
 
 struct KeyItem {
   std::int64_t id = 0;  // insertion order: a smaller id is an older item

@@ -1,26 +1,10 @@
 #include "bridge/platform/software/key_query.hpp"
 
-#include <array>
-
 #include "bridge/platform/software/keychain_status.hpp"
 
 namespace ktarn::platform::software {
 
 namespace {
-
-constexpr std::array kItemAttributes = {
-    Attr::kSecClass,
-    Attr::kSecAttrKeyType,
-    Attr::kSecAttrKeyClass,
-    Attr::kSecAttrApplicationTag,
-    Attr::kSecAttrLabel,
-    Attr::kSecAttrKeySizeInBits,
-    Attr::kSecAttrIsPermanent,
-    Attr::kSecAttrIsSensitive,
-    Attr::kSecAttrIsExtractable,
-    Attr::kSecAttrCanSign,
-    Attr::kSecAttrSynchronizable,
-};
 
 bool has_same_kind(const AttrValue& value, const AttrValue& model) {
   return value.index() == model.index();
@@ -143,13 +127,16 @@ StatusOr<KeychainObject*> use_keychain(const Attributes& parameters) {
   return keychain;
 }
 
-bool matches(const Attributes& query, const KeyItem& item) {
-  if (item.synchronizable && query.find(Attr::kSecAttrSynchronizable) == nullptr) return false;
+Attributes search_terms(const Attributes& query) {
+  const KeyItem model;
+  Attributes terms;
   for (const auto& [name, value] : query.members) {
-    auto actual = item_value(name, item);
-    if (actual && *actual != value) return false;
+    if (item_value(name, model)) terms.set(name, value);
   }
-  return true;
+  if (terms.find(Attr::kSecAttrSynchronizable) == nullptr) {
+    terms.set(Attr::kSecAttrSynchronizable, false);
+  }
+  return terms;
 }
 
 OSStatus assign_creator_attribute(Attr name, const AttrValue& value, KeyItem& item) {

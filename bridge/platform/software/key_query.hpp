@@ -1,6 +1,6 @@
 // How the software keychain reads attribute dictionaries: which members a query may hold and of
-// what kind, which keychains it searches, and whether a key item matches it. Every match member
-// must equal the item's attribute; a query that does not mention synchronizable items finds only
+// what kind, which keychains it searches, and what it asks of the items. Every match member must
+// equal the item's stored attribute; a query that does not mention synchronizable items finds only
 // items that are not synchronizable, as on the platform this keychain stands in for.
 #pragma once
 
@@ -24,7 +24,9 @@ OSStatus check_query(const Attributes& query, QueryUse use);
 StatusOr<std::vector<KeychainObject*>> search_list(const Attributes& query);
 StatusOr<KeychainObject*> use_keychain(const Attributes& parameters);
 
-bool matches(const Attributes& query, const KeyItem& item);
+// What the keychain compares for a valid query: its item-attribute members, and "not
+// synchronizable" when the query does not mention synchronizable items.
+Attributes search_terms(const Attributes& query);
 
 // The item's value of a matchable attribute, in the form a query gives it; none for members that
 // are not item attributes.

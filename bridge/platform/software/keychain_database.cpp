@@ -1,8 +1,11 @@
 #include "bridge/platform/software/keychain_database.hpp"
 
 #include <array>
+#include <span>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 
 #include <sqlite3.h>
 
@@ -83,7 +86,8 @@ StatusOr<KeyItem> read_item(Statement& row) {
   item.item_class = *item_class;
   item.key_type = *key_type;
   item.key_class = *key_class;
-  item.application_tag = row.blob(4);
+  std::span<const std::uint8_t> tag = row.blob(4);
+  item.application_tag.assign(tag.begin(), tag.end());
   item.label = row.text(5);
   item.size_in_bits = row.integer(6);
   item.permanent = row.integer(7) != 0;
@@ -93,6 +97,69 @@ StatusOr<KeyItem> read_item(Statement& row) {
   item.synchronizable = row.integer(11) != 0;
   item.private_key = SecretBytes(row.blob(12));
   return item;
+}
+
+constexpr std::string_view kSelectItems =
+    "SELECT id, item_class, key_type, key_class, application_tag, label, size_in_bits,"
+    " permanent, sensitive, extractable, can_sign, synchronizable, private_key FROM key_items";
+
+// An item attribute a search compares is statement parameter 1 + its place in kItemAttributes
+// (as in the insert); an unbound parameter compares nothing.
+
+// Statements are kept by the address of their text, so each search text is built once. A search
+// by tag goes through the tag index in insertion order, so the oldest match is the first row read.
+struct SearchStatements {
+  std::string first_by_tag, first_of_all, remove_by_tag, remove_of_all;
+};
+
+const SearchStatements& search_statements() {
+  static const SearchStatements statements = [] {
+    constexpr std::string_view kOtherTerms =
+        "(?1 IS NULL OR item_class = ?1) AND (?2 IS NULL OR key_type = ?2)"
+        " AND (?3 IS NULL OR key_class = ?3) AND (?5 IS NULL OR label = ?5)"
+        " AND (?6 IS NULL OR size_in_bits = ?6) AND (?7 IS NULL OR permanent = ?7)"
+        " AND (?8 IS NULL OR sensitive = ?8) AND (?9 IS NULL OR extractable = ?9)"
+        " AND (?10 IS NULL OR can_sign = ?10) AND (?11 IS NULL OR synchronizable = ?11)";
+    const std::string by_tag = " WHERE application_tag = ?4 AND " + std::string(kOtherTerms);
+    const std::string of_all = " WHERE " + std::string(kOtherTerms);
+    const std::string first = " ORDER BY id LIMIT 1";
+    const std::string remove = "DELETE FROM key_items";
+    return SearchStatements{std::string(kSelectItems) + by_tag + first,
+                            std::string(kSelectItems) + of_all + first, remove + by_tag,
+                            remove + of_all};
+  }();
+  return statements;
+}
+
+// Binds one searched attribute; errSecParam for a value no item attribute can hold.
+OSStatus bind_searched(Statement& statement, int index, const AttrValue& value) {
+  if (const bool* flag = std::get_if<bool>(&value)) {
+    statement.bind(index, std::int64_t{*flag ? 1 : 0});
+  } else if (const std::int64_t* number = std::get_if<std::int64_t>(&value)) {
+    statement.bind(index, *number);
+  } else if (const std::string* text = std::get_if<std::string>(&value)) {
+    statement.bind(index, std::string_view(*text));
+  } else if (const Bytes* bytes = std::get_if<Bytes>(&value)) {
+    statement.bind(index, std::span<const std::uint8_t>(*bytes));
+  } else if (const Constant* constant = std::get_if<Constant>(&value)) {
+    statement.bind(index, code_of(*constant));  // a constant no column holds matches nothing
+  } else {
+    return errSecParam;
+  }
+  return errSecSuccess;
+}
+
+OSStatus bind_search(Statement& statement, const Attributes& match) {
+  if (statement.status() != errSecSuccess) return statement.status();
+  for (std::size_t i = 0; i < kItemAttributes.size(); ++i) {
+    const AttrValue* value = match.find(kItemAttributes[i]);
+    if (value == nullptr) continue;
+    if (OSStatus status = bind_searched(statement, static_cast<int>(i) + 1, *value);
+        status != errSecSuccess) {
+      return status;
+    }
+  }
+  return errSecSuccess;
 }
 
 }  // namespace
@@ -148,7 +215,8 @@ OSStatus KeychainDatabase::make_keychain_if_changed(const FileChange& change) {
 }
 
 // A fresh file (empty, or only just created by a process that died before finishing) becomes
-// an empty unlocked keychain; a database with anything else in it must already be a keychain.
+// an empty unlocked keychain; a database with anything else in it must already be a keychain,
+// and a sound one.
 OSStatus KeychainDatabase::make_keychain_if_empty() {
   constexpr const char* kProbe =
       "SELECT (SELECT application_id FROM pragma_application_id),"
@@ -162,7 +230,7 @@ OSStatus KeychainDatabase::make_keychain_if_empty() {
     int result = probe.step();
     if (result != SQLITE_ROW) return status_from_sqlite(result);
     if (probe.integer(0) == kApplicationId && probe.integer(1) == kLayoutVersion) {
-      return errSecSuccess;
+      return check_integrity();
     }
     if (probe.integer(0) != 0 || probe.integer(1) != 0 || probe.integer(2) != 0) {
       return errSecInvalidKeychain;
@@ -234,18 +302,18 @@ OSStatus KeychainDatabase::set_locked(bool locked) {
   return update.run();
 }
 
-StatusOr<std::vector<KeyItem>> KeychainDatabase::items(const Bytes* tag) {
-  static constexpr const char* kEveryItem =
-      "SELECT id, item_class, key_type, key_class, application_tag, label, size_in_bits,"
-      " permanent, sensitive, extractable, can_sign, synchronizable, private_key FROM key_items"
-      " ORDER BY id";
-  static constexpr const char* kItemsByTag =
-      "SELECT id, item_class, key_type, key_class, application_tag, label, size_in_bits,"
-      " permanent, sensitive, extractable, can_sign, synchronizable, private_key FROM key_items"
-      " WHERE application_tag = ?1 ORDER BY id";
-  Statement query(*statements_, tag ? kItemsByTag : kEveryItem);
+OSStatus KeychainDatabase::check_integrity() {
+  Statement check(*statements_, "PRAGMA integrity_check(1)");
+  if (check.status() != errSecSuccess) return check.status();
+  int result = check.step();
+  if (result != SQLITE_ROW) return status_from_sqlite(result);
+  return check.text(0) == "ok" ? errSecSuccess : errSecInvalidKeychain;
+}
+
+StatusOr<std::vector<KeyItem>> KeychainDatabase::items() {
+  static const std::string kEveryItem = std::string(kSelectItems) + " ORDER BY id";
+  Statement query(*statements_, kEveryItem.c_str());
   if (query.status() != errSecSuccess) return Unexpected(query.status());
-  if (tag) query.bind(1, std::span<const std::uint8_t>(*tag));
   std::vector<KeyItem> items;
   int result;
   while ((result = query.step()) == SQLITE_ROW) {
@@ -255,6 +323,21 @@ StatusOr<std::vector<KeyItem>> KeychainDatabase::items(const Bytes* tag) {
   }
   if (result != SQLITE_DONE) return Unexpected(status_from_sqlite(result));
   return items;
+}
+
+StatusOr<std::optional<KeyItem>> KeychainDatabase::first_item(const Attributes& match) {
+  const SearchStatements& sql = search_statements();
+  const bool by_tag = match.find(Attr::kSecAttrApplicationTag) != nullptr;
+  Statement query(*statements_, by_tag ? sql.first_by_tag.c_str() : sql.first_of_all.c_str());
+  if (OSStatus status = bind_search(query, match); status != errSecSuccess) {
+    return Unexpected(status);
+  }
+  int result = query.step();
+  if (result == SQLITE_DONE) return std::optional<KeyItem>();
+  if (result != SQLITE_ROW) return Unexpected(status_from_sqlite(result));
+  auto item = read_item(query);
+  if (!item) return Unexpected(item.error());
+  return std::optional<KeyItem>(std::move(*item));
 }
 
 StatusOr<std::int64_t> KeychainDatabase::insert(const KeyItem& item) {
@@ -279,10 +362,14 @@ StatusOr<std::int64_t> KeychainDatabase::insert(const KeyItem& item) {
   return sqlite3_last_insert_rowid(db_);
 }
 
-OSStatus KeychainDatabase::remove(std::int64_t id) {
-  Statement remove(*statements_, "DELETE FROM key_items WHERE id = ?1");
-  remove.bind(1, id);
-  return remove.run();
+StatusOr<std::int64_t> KeychainDatabase::remove_items(const Attributes& match) {
+  const SearchStatements& sql = search_statements();
+  const bool by_tag = match.find(Attr::kSecAttrApplicationTag) != nullptr;
+  Statement remove(*statements_, by_tag ? sql.remove_by_tag.c_str() : sql.remove_of_all.c_str());
+  OSStatus status = bind_search(remove, match);
+  if (status == errSecSuccess) status = remove.run();
+  if (status != errSecSuccess) return Unexpected(status);
+  return sqlite3_changes64(db_);
 }
 
 }  // namespace ktarn::platform::software

@@ -36,8 +36,9 @@ class KeychainDatabase {
     return path == path_ && identity == identity_;
   }
 
-  // Makes an empty file an empty unlocked keychain; anything else must already be a keychain.
-  // A file whose state is unchanged since it last passed, and settled, is not read again.
+  // Makes an empty file an empty unlocked keychain; anything else must already be a keychain
+  // that passes its integrity check. A file whose state is unchanged since it last passed, and
+  // settled, is not read again.
   OSStatus make_keychain_if_changed(const FileChange& change);
 
   KeychainDatabase(const KeychainDatabase&) = delete;
@@ -72,10 +73,18 @@ class KeychainDatabase {
   // Inside a transaction:
   StatusOr<bool> is_locked();
   OSStatus set_locked(bool locked);
-  // Key items, oldest first: every item, or those whose application tag equals tag.
-  StatusOr<std::vector<KeyItem>> items(const Bytes* tag);
+  // errSecInvalidKeychain unless SQLite's integrity check finds the file sound (its pages, and
+  // the tag index agreeing with the items), so that a damaged keychain is never taken for one
+  // without the key.
+  OSStatus check_integrity();
+  // Every key item, oldest first.
+  StatusOr<std::vector<KeyItem>> items();
+  // The oldest item whose stored attributes equal every member of match (item attributes only),
+  // read as one row; none when no item matches.
+  StatusOr<std::optional<KeyItem>> first_item(const Attributes& match);
   StatusOr<std::int64_t> insert(const KeyItem& item);
-  OSStatus remove(std::int64_t id);
+  // Removes every item that first_item could find for match; how many were removed.
+  StatusOr<std::int64_t> remove_items(const Attributes& match);
 
  private:
   KeychainDatabase(sqlite3* db, std::string path, FileIdentity identity);

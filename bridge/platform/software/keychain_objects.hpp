@@ -40,7 +40,7 @@ class KeyObject final : public Object {
       : item_(std::move(item)), decoded_(std::move(decoded)) {}
   const KeyItem& item() const { return item_; }
   EVP_PKEY* key() const { return decoded_.key.get(); }
-  EVP_PKEY_CTX* signer() const { return decoded_.signer.get(); }
+  Sha256Signer* signer() const { return decoded_.signer.get(); }
   const Pkey& shared_key() const { return decoded_.key; }
 
  private:

@@ -18,6 +18,7 @@ inline constexpr OSStatus errSecReadOnly = -25292;
 inline constexpr OSStatus errSecNoSuchKeychain = -25294;
 inline constexpr OSStatus errSecInvalidKeychain = -25295;
 inline constexpr OSStatus errSecDuplicateKeychain = -25296;
+inline constexpr OSStatus errSecDuplicateItem = -25299;
 inline constexpr OSStatus errSecNoDefaultKeychain = -25307;
 inline constexpr OSStatus errSecInteractionNotAllowed = -25308;
 inline constexpr OSStatus errSecKeySizeNotAllowed = -25311;

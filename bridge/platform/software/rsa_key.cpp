@@ -17,25 +17,40 @@ Pkey adopt(EVP_PKEY* key) {
   return Pkey(key, EVP_PKEY_free);
 }
 
-using PkeyContext = std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>;
-
 // Refuses every passphrase request, so an encrypted PEM fails instead of prompting.
 int no_passphrase(char*, int, int, void*) {
   return -1;
 }
 
-bool is_rsa(const Pkey& key) {
-  return key && EVP_PKEY_get_base_id(key.get()) == EVP_PKEY_RSA;
+KeyContext context_for(EVP_PKEY& key) {
+  return KeyContext(EVP_PKEY_CTX_new_from_pkey(nullptr, &key, nullptr));
+}
+
+// An RSA key whose modulus, exponents and primes fit together. The check costs far more than a
+// signature, which is why a decoded key is kept rather than decoded again.
+bool is_sound_rsa(const Pkey& key) {
+  if (!key || !is_rsa_key(*key)) return false;
+  KeyContext context = context_for(*key);
+  return context && EVP_PKEY_pairwise_check(context.get()) == 1;
+}
+
+bool set_sha256_padding(EVP_PKEY_CTX& context) {
+  return EVP_PKEY_CTX_set_rsa_padding(&context, RSA_PKCS1_PADDING) > 0 &&
+         EVP_PKEY_CTX_set_signature_md(&context, EVP_sha256()) > 0;
 }
 
 }  // namespace
 
-SecretBytes::~SecretBytes() {
-  if (!bytes_.empty()) OPENSSL_cleanse(bytes_.data(), bytes_.size());
+void KeyContextFree::operator()(EVP_PKEY_CTX* context) const {
+  EVP_PKEY_CTX_free(context);
+}
+
+void wipe_memory(void* memory, std::size_t size) {
+  if (size != 0) OPENSSL_cleanse(memory, size);
 }
 
 Pkey generate_rsa_key(int bits) {
-  PkeyContext context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr), EVP_PKEY_CTX_free);
+  KeyContext context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
   if (!context || EVP_PKEY_keygen_init(context.get()) <= 0) return nullptr;
   unsigned int size = static_cast<unsigned int>(bits);
   unsigned int exponent = 65537;
@@ -57,7 +72,7 @@ Pkey decode_rsa_private_key(std::span<const std::uint8_t> der) {
   const unsigned char* cursor = der.data();
   Pkey key = adopt(d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &cursor, static_cast<long>(der.size())));
   // Trailing bytes mean the stored item is not the key it claims to be.
-  if (!is_rsa(key) || cursor != der.data() + der.size()) return nullptr;
+  if (cursor != der.data() + der.size() || !is_sound_rsa(key)) return nullptr;
   return key;
 }
 
@@ -66,14 +81,14 @@ Pkey read_rsa_private_key_pem(std::string_view pem) {
       BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
   if (!input) return nullptr;
   Pkey key = adopt(PEM_read_bio_PrivateKey(input.get(), nullptr, no_passphrase, nullptr));
-  return is_rsa(key) ? key : nullptr;
+  return is_sound_rsa(key) ? key : nullptr;
 }
 
 SecretBytes encode_private_key(EVP_PKEY& key) {
   unsigned char* der = nullptr;
   int length = i2d_PrivateKey(&key, &der);
   if (length <= 0) return SecretBytes();
-  SecretBytes bytes(std::vector<std::uint8_t>(der, der + length));
+  SecretBytes bytes(std::span<const std::uint8_t>(der, static_cast<std::size_t>(length)));
   OPENSSL_clear_free(der, static_cast<std::size_t>(length));
   return bytes;
 }
@@ -91,23 +106,36 @@ int key_size_in_bits(EVP_PKEY& key) {
   return EVP_PKEY_get_bits(&key);
 }
 
+bool is_rsa_key(EVP_PKEY& key) {
+  return EVP_PKEY_get_base_id(&key) == EVP_PKEY_RSA;
+}
+
 Signer make_sha256_signer(EVP_PKEY& key) {
-  Signer signer(EVP_PKEY_CTX_new_from_pkey(nullptr, &key, nullptr), EVP_PKEY_CTX_free);
-  if (!signer || EVP_PKEY_sign_init(signer.get()) <= 0 ||
-      EVP_PKEY_CTX_set_rsa_padding(signer.get(), RSA_PKCS1_PADDING) <= 0 ||
-      EVP_PKEY_CTX_set_signature_md(signer.get(), EVP_sha256()) <= 0) {
+  return make_sha256_signer(context_for(key), key, nullptr);
+}
+
+Signer make_sha256_signer(KeyContext sign, EVP_PKEY& public_half,
+                          std::shared_ptr<const void> owner) {
+  auto signer =
+      std::make_shared<Sha256Signer>(std::move(owner), std::move(sign), context_for(public_half));
+  if (!signer->sign || !signer->verify || EVP_PKEY_sign_init(signer->sign.get()) <= 0 ||
+      !set_sha256_padding(*signer->sign) || EVP_PKEY_verify_init(signer->verify.get()) <= 0 ||
+      !set_sha256_padding(*signer->verify)) {
     return nullptr;
   }
   return signer;
 }
 
-std::optional<Bytes> sign_sha256_digest(EVP_PKEY_CTX& signer,
+std::optional<Bytes> sign_sha256_digest(Sha256Signer& signer,
                                         std::span<const std::uint8_t> digest) {
-  int size = EVP_PKEY_get_size(EVP_PKEY_CTX_get0_pkey(&signer));
+  int size = EVP_PKEY_get_size(EVP_PKEY_CTX_get0_pkey(signer.sign.get()));
   if (size <= 0) return std::nullopt;
   Bytes signature(static_cast<std::size_t>(size));
   std::size_t length = signature.size();
-  if (EVP_PKEY_sign(&signer, signature.data(), &length, digest.data(), digest.size()) <= 0) {
+  if (EVP_PKEY_sign(signer.sign.get(), signature.data(), &length, digest.data(), digest.size()) <=
+          0 ||
+      EVP_PKEY_verify(signer.verify.get(), signature.data(), length, digest.data(),
+                      digest.size()) != 1) {
     return std::nullopt;
   }
   signature.resize(length);

@@ -19,12 +19,15 @@ const KeyObject* as_key(const Object& object) {
   return dynamic_cast<const KeyObject*>(&object);
 }
 
-// The unlocked keychain's items under the query's tag (every item when it names none).
-StatusOr<std::vector<KeyItem>> unlocked_items(KeychainDatabase& database, const Attributes& query) {
+OSStatus check_unlocked(KeychainDatabase& database) {
   auto locked = database.is_locked();
-  if (!locked) return Unexpected(locked.error());
-  if (*locked) return Unexpected(errSecInteractionNotAllowed);
-  return database.items(query.get<Bytes>(Attr::kSecAttrApplicationTag));
+  if (!locked) return locked.error();
+  return *locked ? errSecInteractionNotAllowed : errSecSuccess;
+}
+
+std::optional<Constant> key_type_of(EVP_PKEY& key) {
+  if (!is_rsa_key(key)) return std::nullopt;
+  return Constant::kSecAttrKeyTypeRSA;
 }
 
 Ref error_object(OSStatus status) {
@@ -94,17 +97,19 @@ OSStatus SoftwareKeychain::sec_item_copy_matching(const Attributes& query, Ref& 
   }
   auto keychains = search_list(query);
   if (!keychains) return keychains.error();
+  const Attributes terms = search_terms(query);
   for (KeychainObject* keychain : *keychains) {
     auto transaction = keychain->database().continue_reading();
     if (!transaction) return transaction.error();
-    auto items = unlocked_items(keychain->database(), query);
-    if (!items) return items.error();
-    for (KeyItem& candidate : *items) {
-      if (!matches(query, candidate)) continue;
-      const bool* return_ref = query.get<bool>(Attr::kSecReturnRef);
-      if (return_ref != nullptr && *return_ref) item = key_object(std::move(candidate));
-      return errSecSuccess;
+    if (OSStatus status = check_unlocked(keychain->database()); status != errSecSuccess) {
+      return status;
     }
+    auto found = keychain->database().first_item(terms);
+    if (!found) return found.error();
+    if (!*found) continue;
+    const bool* return_ref = query.get<bool>(Attr::kSecReturnRef);
+    if (return_ref != nullptr && *return_ref) item = key_object(std::move(**found));
+    return errSecSuccess;
   }
   return errSecItemNotFound;
 }
@@ -115,22 +120,22 @@ OSStatus SoftwareKeychain::sec_item_delete(const Attributes& query) {
   }
   auto keychains = search_list(query);
   if (!keychains) return keychains.error();
-  bool deleted = false;
+  const Attributes terms = search_terms(query);
+  std::int64_t deleted = 0;
   for (KeychainObject* keychain : *keychains) {
     auto transaction = keychain->database().begin_write();
     if (!transaction) return transaction.error();
-    auto items = unlocked_items(keychain->database(), query);
-    if (!items) return items.error();
-    for (const KeyItem& candidate : *items) {
-      if (!matches(query, candidate)) continue;
-      if (OSStatus status = keychain->database().remove(candidate.id); status != errSecSuccess) {
-        return status;
-      }
-      deleted = true;
+    if (OSStatus status = check_unlocked(keychain->database()); status != errSecSuccess) {
+      return status;
     }
+    auto removed = keychain->database().remove_items(terms);
+    if (!removed) return removed.error();
     if (OSStatus status = transaction->commit(); status != errSecSuccess) return status;
+    deleted += *removed;
   }
-  return deleted ? errSecSuccess : errSecItemNotFound;
+  // A removed key must not stay usable, nor in memory, through an earlier decode.
+  if (deleted != 0) decoded_keys_.forget_all();
+  return deleted != 0 ? errSecSuccess : errSecItemNotFound;
 }
 
 CFTypeID SoftwareKeychain::cf_get_type_id(const Object& object) {
@@ -150,14 +155,23 @@ Ref SoftwareKeychain::sec_key_create_random_key(const Attributes& parameters, Re
     error = error_object(created.error());
     return nullptr;
   }
+  if (!created->key) return key_object(std::move(created->item));
   DecodedKey decoded = decoded_keys_.remember(created->item.private_key, std::move(created->key));
   return std::make_unique<KeyObject>(std::move(created->item), std::move(decoded));
 }
 
+// The size and type come from the key itself, never from what its item says, so a key stored
+// under a false description is judged by what it is; a stored key that does not decode to a
+// sound key has no attributes to judge.
 std::optional<Attributes> SoftwareKeychain::sec_key_copy_attributes(const Object& key) {
   const KeyObject* found = as_key(key);
-  if (found == nullptr) return std::nullopt;
-  return item_attributes(found->item());
+  if (found == nullptr || found->key() == nullptr) return std::nullopt;
+  auto type = key_type_of(*found->key());
+  if (!type) return std::nullopt;
+  Attributes attributes = item_attributes(found->item());
+  attributes.set(Attr::kSecAttrKeyType, *type);
+  attributes.set(Attr::kSecAttrKeySizeInBits, std::int64_t{key_size_in_bits(*found->key())});
+  return attributes;
 }
 
 Ref SoftwareKeychain::sec_key_copy_public_key(const Object& key) {
@@ -195,7 +209,7 @@ bool SoftwareKeychain::sec_key_is_algorithm_supported(const Object& key, KeyOper
   const KeyObject* found = as_key(key);
   return found != nullptr && found->key() != nullptr &&
          found->item().key_class == Constant::kSecAttrKeyClassPrivate &&
-         found->item().key_type == Constant::kSecAttrKeyTypeRSA && found->item().can_sign &&
+         key_type_of(*found->key()) == Constant::kSecAttrKeyTypeRSA && found->item().can_sign &&
          operation == KeyOperationType::kSecKeyOperationTypeSign &&
          algorithm == KeyAlgorithm::kSecKeyAlgorithmRSASignatureDigestPKCS1v15SHA256;
 }
@@ -210,7 +224,7 @@ std::optional<Bytes> SoftwareKeychain::sec_key_create_signature(const Object& ke
     error = error_object(errSecParam);
     return std::nullopt;
   }
-  EVP_PKEY_CTX* signer = as_key(key)->signer();
+  Sha256Signer* signer = as_key(key)->signer();
   auto signature = signer ? sign_sha256_digest(*signer, data) : std::nullopt;
   if (!signature) error = error_object(errSecInternalComponent);
   return signature;

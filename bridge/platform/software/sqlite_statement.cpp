@@ -61,10 +61,10 @@ std::string Statement::text(int column) {
   return std::string(data, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)));
 }
 
-std::vector<std::uint8_t> Statement::blob(int column) {
+std::span<const std::uint8_t> Statement::blob(int column) {
   const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement_, column));
-  if (data == nullptr) return std::vector<std::uint8_t>();
-  return std::vector<std::uint8_t>(data, data + sqlite3_column_bytes(statement_, column));
+  if (data == nullptr) return {};
+  return {data, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column))};
 }
 
 }  // namespace ktarn::platform::software

@@ -8,7 +8,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "bridge/platform/keychain.hpp"
 
@@ -51,7 +50,9 @@ class Statement {
   OSStatus run();
   std::int64_t integer(int column);
   std::string text(int column);
-  std::vector<std::uint8_t> blob(int column);
+  // The column's bytes, valid until the next step; the caller copies them into what holds them,
+  // so key bytes never pass through an unwiped buffer.
+  std::span<const std::uint8_t> blob(int column);
 
  private:
   OSStatus status_ = 0;

@@ -92,12 +92,6 @@ Pkey adopt_key(std::shared_ptr<void> context, EVP_PKEY* key) {
   return Pkey(key, [context = std::move(context)](EVP_PKEY* released) { EVP_PKEY_free(released); });
 }
 
-Signer adopt_signer(std::shared_ptr<void> context, EVP_PKEY_CTX* signer) {
-  return Signer(signer, [context = std::move(context)](EVP_PKEY_CTX* released) {
-    EVP_PKEY_CTX_free(released);
-  });
-}
-
 Bytes encode_blob(EVP_PKEY& key) {
   EncoderContext encoder(
       OSSL_ENCODER_CTX_new_for_pkey(&key, EVP_PKEY_KEYPAIR, "DER", "PrivateKeyInfo", kTpmOnly));
@@ -215,14 +209,14 @@ TpmResult<DecodedKey> TpmKeys::load(std::span<const std::uint8_t> blob) {
   return with_signer(*context, std::move(key));
 }
 
+// Signatures the TPM makes are checked with the key's public half in software, like any other.
 TpmResult<DecodedKey> TpmKeys::with_signer(const std::shared_ptr<Context>& context, Pkey key) {
-  PkeyContext signer(EVP_PKEY_CTX_new_from_pkey(context->library, key.get(), kTpmOnly));
-  if (!signer || EVP_PKEY_sign_init(signer.get()) <= 0 ||
-      EVP_PKEY_CTX_set_rsa_padding(signer.get(), RSA_PKCS1_PADDING) <= 0 ||
-      EVP_PKEY_CTX_set_signature_md(signer.get(), EVP_sha256()) <= 0) {
-    return failure<DecodedKey>(TpmFailure::kFailed);
-  }
-  return DecodedKey{std::move(key), adopt_signer(context, signer.release())};
+  KeyContext sign(EVP_PKEY_CTX_new_from_pkey(context->library, key.get(), kTpmOnly));
+  Pkey public_half = tpm_public_half(*key);
+  Signer signer =
+      sign && public_half ? make_sha256_signer(std::move(sign), *public_half, context) : nullptr;
+  if (!signer) return failure<DecodedKey>(TpmFailure::kFailed);
+  return DecodedKey{std::move(key), std::move(signer)};
 }
 
 Pkey tpm_public_half(EVP_PKEY& key) {
