@@ -1,6 +1,7 @@
 // ktarn-companion: the process the browser starts. It makes sure the standard descriptors exist,
 // settles the key name from the command line, and then answers request lines until the input
-// ends. Every orderly ending exits with status 0, a rejected key name included.
+// ends. Every orderly ending exits with status 0, a rejected key name included. Running out of
+// memory is not an orderly ending: the process stops at once with kOutOfMemoryStatus.
 #include <fcntl.h>
 #include <unistd.h>
 #if defined(__GLIBC__)
@@ -10,6 +11,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <exception>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -19,6 +22,16 @@
 #include "main/request_loop.hpp"
 
 namespace {
+
+// sysexits' EX_OSERR: the system could not give the process what it needs to go on.
+constexpr int kOutOfMemoryStatus = 71;
+
+// Standard error carries the key-name line and nothing else, so memory exhaustion ends the
+// process without the C++ runtime's report, and without unwinding into code that would need
+// memory to fail gracefully. An exception nobody catches ends it the same way.
+[[noreturn]] void stop_silently() {
+  ::_exit(kOutOfMemoryStatus);
+}
 
 // A descriptor left closed by the parent would otherwise be taken by the first file the process
 // opens, and responses could land in it.
@@ -43,6 +56,8 @@ void keep_freed_heap() {
 
 int main(int argc, char** argv) {
   using namespace ktarn::host;
+  std::set_new_handler(stop_silently);
+  std::set_terminate(stop_silently);
   open_standard_descriptors();
   keep_freed_heap();
   // A reader that has gone must show up as a failed write, which ends the loop, not kill us; and

@@ -79,7 +79,7 @@ Bytes collect(const Child& child) {
 
 // Every item of the keychain at path, read as the administration tool reads them.
 std::vector<KeyItem> stored_items(const std::string& path) {
-  auto database = KeychainDatabase::open(path);
+  auto database = KeychainDatabase::open(path, KeychainAccess::kReadWrite);
   if (!database) return ADD_FAILURE() << "no keychain", std::vector<KeyItem>();
   auto transaction = (*database)->begin_read();
   auto items = transaction ? (*database)->items() : StatusOr<std::vector<KeyItem>>();

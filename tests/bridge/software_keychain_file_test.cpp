@@ -68,9 +68,9 @@ void make_keychain(const std::string& path) {
 const RefusedFile kRefusedFiles[] = {
     {"symbolic link to a good keychain",
      [](const std::string& path, const std::string& home) {
-       make_keychain(home + "/elsewhere.keychain-db");
+       make_keychain(home + "/Elsewhere/Keychains/elsewhere.keychain-db");
        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-       ::symlink((home + "/elsewhere.keychain-db").c_str(), path.c_str());
+       ::symlink((home + "/Elsewhere/Keychains/elsewhere.keychain-db").c_str(), path.c_str());
      },
      errSecInvalidKeychain},
     {"dangling symbolic link (would create the file through it)",

@@ -105,6 +105,8 @@ DiskFault immutable_folder() {
           true};
 }
 
+// Only processes that reach the folder by its path after the mount feel it: a companion that
+// opened the folder before holds it through the writable mount below.
 DiskFault read_only_mount() {
   return {"read-only bind mount",
           no_preparation,
@@ -121,7 +123,7 @@ DiskFault read_only_mount() {
           },
           [](const std::string& folder) { ::umount(folder.c_str()); },
           nothing_to_dispose,
-          true};
+          false};
 }
 
 }  // namespace

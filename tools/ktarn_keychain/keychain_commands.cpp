@@ -22,10 +22,12 @@ CommandResult failure(const std::string& what, OSStatus status) {
   return {false, what + " (OSStatus " + std::to_string(status) + ")"};
 }
 
-// The existing keychain at path; commands other than create never make one.
-StatusOr<std::unique_ptr<KeychainDatabase>> open_existing(const std::string& path) {
+// The existing keychain at path; commands other than create never make one, and those that
+// only read open it read-only, so they leave the file exactly as it was.
+StatusOr<std::unique_ptr<KeychainDatabase>> open_existing(const std::string& path,
+                                                          KeychainAccess access) {
   if (!SoftwareKeychain().file_exists_at_path(path)) return Unexpected(errSecNoSuchKeychain);
-  return KeychainDatabase::open(path);
+  return KeychainDatabase::open(path, access);
 }
 
 CommandResult open_failure(const std::string& path, OSStatus status) {
@@ -78,8 +80,9 @@ std::string login_keychain_path() {
 
 CommandResult show_status(const std::string& path) {
   if (!SoftwareKeychain().file_exists_at_path(path)) return {true, "missing\n"};
-  auto database = open_existing(path);
+  auto database = open_existing(path, KeychainAccess::kReadOnly);
   if (!database) return open_failure(path, database.error());
+  if ((*database)->awaits_layout()) return {true, "unlocked\n"};
   auto transaction = (*database)->begin_read();
   if (!transaction) return failure("cannot read the keychain", transaction.error());
   auto locked = (*database)->is_locked();
@@ -91,13 +94,13 @@ CommandResult create_keychain(const std::string& path) {
   if (SoftwareKeychain().file_exists_at_path(path)) {
     return failure("a keychain already exists at " + path, errSecDuplicateKeychain);
   }
-  auto database = KeychainDatabase::open(path);
+  auto database = KeychainDatabase::open(path, KeychainAccess::kReadWrite);
   if (!database) return failure("cannot create the keychain at " + path, database.error());
   return {};
 }
 
 CommandResult set_lock_state(const std::string& path, bool locked) {
-  auto database = open_existing(path);
+  auto database = open_existing(path, KeychainAccess::kReadWrite);
   if (!database) return open_failure(path, database.error());
   auto transaction = (*database)->begin_write();
   if (!transaction) return failure("cannot change the keychain's lock state", transaction.error());
@@ -108,8 +111,9 @@ CommandResult set_lock_state(const std::string& path, bool locked) {
 }
 
 CommandResult list_key_items(const std::string& path) {
-  auto database = open_existing(path);
+  auto database = open_existing(path, KeychainAccess::kReadOnly);
   if (!database) return open_failure(path, database.error());
+  if ((*database)->awaits_layout()) return {};
   auto transaction = (*database)->begin_read();
   if (!transaction) return failure("cannot read the keychain", transaction.error());
   auto locked = (*database)->is_locked();
@@ -128,7 +132,7 @@ CommandResult import_key(const std::string& path, const ImportRequest& request) 
   Pkey key = read_rsa_private_key_pem(*pem);
   if (!key)
     return failure(request.pem_path + " holds no unencrypted RSA private key", errSecDecode);
-  auto database = open_existing(path);
+  auto database = open_existing(path, KeychainAccess::kReadWrite);
   if (!database) return open_failure(path, database.error());
   KeyItem item;
   item.application_tag.assign(request.tag.begin(), request.tag.end());

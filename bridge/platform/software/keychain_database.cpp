@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include "bridge/platform/software/held_folder_vfs.hpp"
 #include "bridge/platform/software/keychain_file.hpp"
 #include "bridge/platform/software/keychain_status.hpp"
 #include "bridge/platform/software/sqlite_statement.hpp"
@@ -164,20 +165,30 @@ OSStatus bind_search(Statement& statement, const Attributes& match) {
 
 }  // namespace
 
-StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(const std::string& path) {
-  FileIdentity identity;
-  FileChange change;
-  if (OSStatus status = prepare_keychain_file(path, identity, change); status != errSecSuccess) {
-    return Unexpected(status);
-  }
+StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(const std::string& path,
+                                                                   KeychainAccess access) {
+  auto vetted = vet_keychain_file(path, access);
+  if (!vetted) return Unexpected(vetted.error());
+  return open(path, std::move(*vetted), access);
+}
+
+StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(const std::string& path,
+                                                                   VettedKeychain vetted,
+                                                                   KeychainAccess access) {
+  const char* file_layer = held_folder_vfs();
+  if (file_layer == nullptr) return Unexpected(errSecAllocate);
+  const bool read_only = access == KeychainAccess::kReadOnly;
   sqlite3* db = nullptr;
-  int result = sqlite3_open_v2(
-      path.c_str(), &db,
-      SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
-      nullptr);
-  std::unique_ptr<KeychainDatabase> database(new KeychainDatabase(db, path, identity));
+  int result = sqlite3_open_v2(held_folder_path(vetted.folder).c_str(), &db,
+                               (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                                   SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
+                               file_layer);
+  const FileChange change = vetted.change;
+  std::unique_ptr<KeychainDatabase> database(new KeychainDatabase(db, path, vetted, access));
   if (result != SQLITE_OK) return Unexpected(status_from_sqlite(result));
-  if (!is_same_file(path, identity)) return Unexpected(errSecInvalidKeychain);
+  if (!is_same_file(database->folder_, database->identity_)) {
+    return Unexpected(errSecInvalidKeychain);
+  }
   if (OSStatus status = database->configure(); status != errSecSuccess) return Unexpected(status);
   if (OSStatus status = database->make_keychain_if_changed(change); status != errSecSuccess) {
     return Unexpected(status);
@@ -185,11 +196,14 @@ StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(const std::st
   return database;
 }
 
-KeychainDatabase::KeychainDatabase(sqlite3* db, std::string path, FileIdentity identity)
+KeychainDatabase::KeychainDatabase(sqlite3* db, std::string path, VettedKeychain& vetted,
+                                   KeychainAccess access)
     : db_(db),
       statements_(std::make_unique<StatementCache>(db)),
       path_(std::move(path)),
-      identity_(identity) {}
+      folder_(std::move(vetted.folder)),
+      identity_(vetted.identity),
+      read_only_(access == KeychainAccess::kReadOnly) {}
 
 KeychainDatabase::~KeychainDatabase() {
   kept_read_.reset();
@@ -202,7 +216,10 @@ OSStatus KeychainDatabase::configure() {
   // The file is the user's own, but its schema is still treated as untrusted input.
   sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-  return execute(db_, "PRAGMA synchronous = FULL; PRAGMA journal_mode = DELETE");
+  // Deleted keys must not linger in free pages, whatever the SQLite build's default.
+  return execute(db_,
+                 "PRAGMA synchronous = FULL; PRAGMA journal_mode = DELETE;"
+                 " PRAGMA secure_delete = ON");
 }
 
 // The state is the one seen before the check, so a write that lands meanwhile shows as a change.
@@ -215,8 +232,8 @@ OSStatus KeychainDatabase::make_keychain_if_changed(const FileChange& change) {
 }
 
 // A fresh file (empty, or only just created by a process that died before finishing) becomes
-// an empty unlocked keychain; a database with anything else in it must already be a keychain,
-// and a sound one.
+// an empty unlocked keychain, or is left as it is by a read-only connection; a database with
+// anything else in it must already be a keychain, and a sound one.
 OSStatus KeychainDatabase::make_keychain_if_empty() {
   constexpr const char* kProbe =
       "SELECT (SELECT application_id FROM pragma_application_id),"
@@ -234,6 +251,10 @@ OSStatus KeychainDatabase::make_keychain_if_empty() {
     }
     if (probe.integer(0) != 0 || probe.integer(1) != 0 || probe.integer(2) != 0) {
       return errSecInvalidKeychain;
+    }
+    if (read_only_) {
+      awaits_layout_ = true;
+      return errSecSuccess;
     }
     if (pass == 1) {
       if (OSStatus status = execute(db_, kCreateLayout); status != errSecSuccess) return status;

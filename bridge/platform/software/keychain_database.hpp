@@ -14,7 +14,6 @@
 #include "bridge/platform/keychain.hpp"
 #include "bridge/platform/software/key_item.hpp"
 #include "bridge/platform/software/keychain_file.hpp"
-#include "src/support/expected.hpp"
 
 struct sqlite3;
 
@@ -24,17 +23,24 @@ class StatementCache;
 
 namespace ktarn::platform::software {
 
-template <class T>
-using StatusOr = Expected<T, OSStatus>;
-
 class KeychainDatabase {
  public:
-  // Opens the keychain at path, creating an empty unlocked one where nothing exists yet.
-  static StatusOr<std::unique_ptr<KeychainDatabase>> open(const std::string& path);
-  // Whether this connection is to the file now vetted at path.
-  bool is_open_on(const std::string& path, const FileIdentity& identity) const {
-    return path == path_ && identity == identity_;
+  // Opens the keychain at path. Read-write, an empty unlocked keychain is created where nothing
+  // exists yet; read-only, nothing is created or written, and an empty file stays empty.
+  static StatusOr<std::unique_ptr<KeychainDatabase>> open(const std::string& path,
+                                                          KeychainAccess access);
+  // Opens the database in the vetted file, whose folder the connection then keeps.
+  static StatusOr<std::unique_ptr<KeychainDatabase>> open(const std::string& path,
+                                                          VettedKeychain vetted,
+                                                          KeychainAccess access);
+  // Whether this connection is to the file now vetted at path, in the same folder.
+  bool is_open_on(const std::string& path, const VettedKeychain& vetted) const {
+    return path == path_ && vetted.folder.identity == folder_.identity &&
+           vetted.identity == identity_;
   }
+  // An empty file, opened read-only: what the first read-write open makes an empty unlocked
+  // keychain, and so read as one.
+  bool awaits_layout() const { return awaits_layout_; }
 
   // Makes an empty file an empty unlocked keychain; anything else must already be a keychain
   // that passes its integrity check. A file whose state is unchanged since it last passed, and
@@ -87,7 +93,7 @@ class KeychainDatabase {
   StatusOr<std::int64_t> remove_items(const Attributes& match);
 
  private:
-  KeychainDatabase(sqlite3* db, std::string path, FileIdentity identity);
+  KeychainDatabase(sqlite3* db, std::string path, VettedKeychain& vetted, KeychainAccess access);
   OSStatus configure();
   StatusOr<Transaction> begin(const char* statement);
   OSStatus make_keychain_if_empty();
@@ -95,7 +101,10 @@ class KeychainDatabase {
   sqlite3* db_;
   std::unique_ptr<StatementCache> statements_;
   std::string path_;
+  KeychainFolder folder_;  // open for as long as SQLite may name files through it
   FileIdentity identity_;
+  bool read_only_;
+  bool awaits_layout_ = false;
   std::optional<FileChange> vetted_;  // the file's state when it last proved to be a keychain
   std::optional<Transaction> kept_read_;
 };

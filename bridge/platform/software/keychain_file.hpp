@@ -1,23 +1,22 @@
-// The keychain file on disk, before the database sees it. Opening a path where nothing exists
-// creates the missing folders (0700) and an empty file (0600) without following symbolic links;
-// a file that is there is used only when it is a regular file of this user that nobody else can
-// write, since whoever can write the keychain can plant keys in it.
+// The keychain file on disk, before the database sees it. The file is reached only through its
+// vetted folder (keychain_folder.hpp). It is used only when it is a regular file of this user
+// that neither group nor others can write, since whoever can write the keychain can plant keys
+// in it; a file group or others can read (a copy made under a loose umask) is tightened to 0600
+// by a read-write open, since reading it gives away the private keys. A journal or other side
+// file the database would read beside it must pass the same test, or it could replay someone
+// else's pages into the keychain. A read-write open of a path where nothing exists creates the
+// missing keychain folders and an empty file (0600); a read-only open creates and changes
+// nothing.
 #pragma once
 
-#include <sys/types.h>
 #include <cstdint>
 #include <string>
 
-#include "bridge/platform/keychain.hpp"
+#include "bridge/platform/software/keychain_folder.hpp"
 
 namespace ktarn::platform::software {
 
-// Which file was vetted, so the caller can tell that the database opened that same file.
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
+enum class KeychainAccess { kReadWrite, kReadOnly };
 
 // The state of the file's content as the file system reports it: every write, truncation or
 // rewrite in place moves the change time (which no process can set) or the size.
@@ -27,15 +26,21 @@ struct FileChange {
   bool operator==(const FileChange&) const = default;
 };
 
-// Makes sure a safe keychain file exists at path (creating an empty one when nothing is there)
-// and records its identity and state. A status other than 0 means the file must not be used.
-OSStatus prepare_keychain_file(const std::string& path, FileIdentity& identity, FileChange& change);
+// A keychain file that passed, with its folder held open.
+struct VettedKeychain {
+  KeychainFolder folder;
+  FileIdentity identity;
+  FileChange change;
+};
+
+StatusOr<VettedKeychain> vet_keychain_file(const std::string& path, KeychainAccess access);
 
 // Whether the state is old enough that any later write must show a different change time;
 // file times advance in coarse steps, so a write just after another may keep the same time.
 bool has_settled(const FileChange& change);
 
-// Whether path still names the vetted file; a changed entry means someone swapped it meanwhile.
-bool is_same_file(const std::string& path, const FileIdentity& identity);
+// Whether the folder still holds the vetted file under its name; a changed entry means the user
+// swapped it meanwhile.
+bool is_same_file(const KeychainFolder& folder, const FileIdentity& identity);
 
 }  // namespace ktarn::platform::software

@@ -5,8 +5,13 @@
 #pragma once
 
 #include "bridge/platform/keychain.hpp"
+#include "src/support/expected.hpp"
 
 namespace ktarn::platform::software {
+
+// A value, or the status code that says why there is none.
+template <class T>
+using StatusOr = Expected<T, OSStatus>;
 
 inline constexpr OSStatus errSecDskFull = -34;
 inline constexpr OSStatus errSecIO = -36;

@@ -1,6 +1,7 @@
 #include "bridge/platform/software/software_keychain.hpp"
 
 #include <cstdlib>
+#include <memory>
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -34,13 +35,25 @@ Ref error_object(OSStatus status) {
   return std::make_unique<ErrorObject>(status);
 }
 
-}  // namespace
-
-std::string SoftwareKeychain::ns_home_directory() {
+std::string given_home() {
   const char* home = std::getenv("HOME");
   if (home != nullptr && home[0] == '/') return home;
   const passwd* user = ::getpwuid(::geteuid());
   return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "/";
+}
+
+std::string resolved(const std::string& path) {
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), std::free);
+  return real ? std::string(real.get()) : path;
+}
+
+}  // namespace
+
+// Resolved once, so that a home reached through a symbolic link names one folder for the whole
+// run. A home that cannot be resolved (missing) is kept as given; opening fails on it.
+std::string SoftwareKeychain::ns_home_directory() {
+  if (home_.empty()) home_ = resolved(given_home());
+  return home_;
 }
 
 // Any entry counts, a dangling symbolic link included, so that a bad keychain entry is refused
@@ -57,16 +70,14 @@ OSStatus SoftwareKeychain::sec_keychain_open(const std::string& path, Ref& keych
   return errSecSuccess;
 }
 
-// Every open vets the file again; only a connection to that very file is reused.
+// Every open vets the folders and the file again; only a connection to that very file, in that
+// very folder, is reused.
 StatusOr<std::shared_ptr<KeychainDatabase>> SoftwareKeychain::connection(const std::string& path) {
-  FileIdentity identity;
-  FileChange change;
-  if (OSStatus status = prepare_keychain_file(path, identity, change); status != errSecSuccess) {
-    return Unexpected(status);
-  }
-  if (last_connection_ && last_connection_->is_open_on(path, identity)) {
+  auto vetted = vet_keychain_file(path, KeychainAccess::kReadWrite);
+  if (!vetted) return Unexpected(vetted.error());
+  if (last_connection_ && last_connection_->is_open_on(path, *vetted)) {
     // The same file may have been rewritten in place since; it must still be a keychain.
-    if (OSStatus status = last_connection_->make_keychain_if_changed(change);
+    if (OSStatus status = last_connection_->make_keychain_if_changed(vetted->change);
         status != errSecSuccess) {
       last_connection_.reset();
       return Unexpected(status);
@@ -74,7 +85,7 @@ StatusOr<std::shared_ptr<KeychainDatabase>> SoftwareKeychain::connection(const s
     return last_connection_;
   }
   last_connection_.reset();
-  auto database = KeychainDatabase::open(path);
+  auto database = KeychainDatabase::open(path, std::move(*vetted), KeychainAccess::kReadWrite);
   if (!database) return Unexpected(database.error());
   last_connection_ = std::move(*database);
   return last_connection_;

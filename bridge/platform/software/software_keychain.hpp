@@ -41,6 +41,7 @@ class SoftwareKeychain final : public Keychain {
   // The database connection of the last keychain opened, reused while the same file is vetted
   // at the same path, since setting up a connection costs more than the whole operation.
   std::shared_ptr<KeychainDatabase> last_connection_;
+  std::string home_;  // the resolved home folder, once asked for
 };
 
 }  // namespace ktarn::platform::software
