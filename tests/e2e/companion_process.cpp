@@ -84,9 +84,9 @@ void check_channels(const std::array<Channel, 3>& channels) {
 }
 
 // Only async-signal-safe calls between fork and exec.
-[[noreturn]] void exec_child(const std::array<int, 3>& sources,
-                             const std::array<Channel, 3>& channels, const char* path,
-                             char* const* argv, char* const* envp) {
+[[noreturn]] void exec_child(const std::array<int, 3>& sources, const ProcessOptions& options,
+                             const char* path, char* const* argv, char* const* envp) {
+  const std::array<Channel, 3>& channels = options.channels;
   for (int target = 0; target < 3; ++target) {
     if (sources[target] == target) {
       ::fcntl(target, F_SETFD, 0);
@@ -100,6 +100,10 @@ void check_channels(const std::array<Channel, 3>& channels) {
   // The companion must protect itself: it starts with the default dispositions a browser gives.
   ::signal(SIGPIPE, SIG_DFL);
   ::signal(SIGXFSZ, SIG_DFL);
+  if (options.address_space_limit) {
+    const rlimit limit{*options.address_space_limit, *options.address_space_limit};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(127);
+  }
   ::execve(path, argv, envp);
   ::_exit(127);
 }
@@ -141,7 +145,7 @@ CompanionProcess::CompanionProcess(const ProcessOptions& options, std::string_vi
 
   pid_ = ::fork();
   if (pid_ < 0) fail("fork");
-  if (pid_ == 0) exec_child(child_ends, options.channels, path.c_str(), argv.data(), envp.data());
+  if (pid_ == 0) exec_child(child_ends, options, path.c_str(), argv.data(), envp.data());
   for (int target = 0; target < 3; ++target) {
     if (child_ends[target] != stdin_file_fd_) close_fd(child_ends[target]);
   }

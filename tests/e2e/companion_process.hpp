@@ -6,6 +6,7 @@
 // keychain folder so that no test touches the user's keys or another test's.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <array>
@@ -41,7 +42,8 @@ struct ProcessOptions {
   std::optional<std::string> program_name;  // argument 0; the executable's path by default
   std::vector<EnvironmentChange> environment;
   std::array<Channel, 3> channels{Channel::kPipe, Channel::kPipe, Channel::kPipe};
-  int timeout_seconds = 60;  // the child is killed when it has not ended by then
+  int timeout_seconds = 60;                   // the child is killed when it has not ended by then
+  std::optional<rlim_t> address_space_limit;  // the child's RLIMIT_AS, from before it is loaded
 };
 
 struct ProcessResult {

@@ -36,11 +36,13 @@ std::string read_file(const std::string& path) {
   return content.str();
 }
 
-// Runs ktarn-keychain with HOME set to home, standard input closed off, output collected.
-ToolResult run_tool(const TemporaryHome& home, std::vector<std::string> arguments) {
+// Runs ktarn-keychain with HOME set to home, standard input closed off, output collected in
+// files of the scratch folder.
+ToolResult run_tool(const std::string& home, const TemporaryHome& scratch,
+                    std::vector<std::string> arguments) {
   const std::string tool = KTARN_BINARY_DIR "/ktarn-keychain";
-  const std::string out_path = home.path() + "/.tool-out";
-  const std::string err_path = home.path() + "/.tool-err";
+  const std::string out_path = scratch.path() + "/.tool-out";
+  const std::string err_path = scratch.path() + "/.tool-err";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -52,7 +54,7 @@ ToolResult run_tool(const TemporaryHome& home, std::vector<std::string> argument
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
-  std::string home_variable = "HOME=" + home.path();
+  std::string home_variable = "HOME=" + home;
   std::vector<char*> envp{home_variable.data(), nullptr};
   pid_t pid = -1;
   ToolResult result;
@@ -92,7 +94,7 @@ class KeychainToolTest : public ::testing::Test {
 
   // A successful run's standard output.
   std::string ok(std::vector<std::string> arguments) {
-    ToolResult result = run_tool(home_, arguments);
+    ToolResult result = run_tool(home_.path(), home_, arguments);
     EXPECT_EQ(result.exit_status, 0) << arguments.front() << ": " << result.err;
     EXPECT_EQ(result.err, "");
     return result.out;
@@ -100,7 +102,7 @@ class KeychainToolTest : public ::testing::Test {
 
   // A failed run's one line on standard error.
   std::string fails(std::vector<std::string> arguments) {
-    ToolResult result = run_tool(home_, arguments);
+    ToolResult result = run_tool(home_.path(), home_, arguments);
     EXPECT_EQ(result.exit_status, 1) << arguments.front();
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
@@ -109,11 +111,12 @@ class KeychainToolTest : public ::testing::Test {
 
   std::string keychain_path() const { return home_.path() + "/Library/Keychains/login.keychain"; }
 
-  ProcessResult companion_key_request() {
+  ProcessResult companion_key_request(const std::string& home) {
     ProcessOptions options;
-    options.environment = {home_.environment(), {"DISPLAY", std::nullopt}};
+    options.environment = {{"HOME", home}, {"DISPLAY", std::nullopt}};
     return run_companion(options, "{\"id\":\"k\",\"type\":\"key\"}\n");
   }
+  ProcessResult companion_key_request() { return companion_key_request(home_.path()); }
 
   TemporaryHome home_;
 };
@@ -194,6 +197,82 @@ TEST_F(KeychainToolTest, AnUnsafeKeychainIsRefused) {
   ::chmod(keychain_path().c_str(), 0600);
   std::ofstream(keychain_path(), std::ios::binary | std::ios::trunc) << std::string(8192, 'x');
   EXPECT_NE(fails({"list"}).find("-25295"), std::string::npos);
+}
+
+// What a reader could change about the keychain file and its folder: the bytes, the mode, the
+// modification and change times.
+std::string file_state(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return "missing";
+  return std::to_string(info.st_mode) + " " + std::to_string(info.st_size) + " " +
+         std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec) + " " +
+         std::to_string(info.st_ctim.tv_sec) + "." + std::to_string(info.st_ctim.tv_nsec) + " " +
+         (S_ISREG(info.st_mode) ? read_file(path) : "");
+}
+
+struct ReadingCase {
+  const char* reason;
+  std::vector<std::vector<std::string>> setup;  // tool commands
+  mode_t mode;
+  const char* status;  // what status prints
+  bool listed;         // whether list succeeds
+};
+
+TEST_F(KeychainToolTest, ReadingCommandsLeaveTheKeychainAsItWas) {
+  const std::string pem = write_pem("key.pem", rsa_pem(1024, false));
+  const ReadingCase cases[] = {
+      {"empty file, as a companion killed at once leaves it", {}, 0600, "unlocked\n", true},
+      {"new keychain", {{"create"}}, 0600, "unlocked\n", true},
+      {"locked keychain", {{"create"}, {"lock"}}, 0600, "locked\n", false},
+      {"keychain with a key",
+       {{"create"}, {"import", pem, "--tag", "kTARN.read"}},
+       0600,
+       "unlocked\n",
+       true},
+      {"keychain others can read", {{"create"}}, 0644, "unlocked\n", true},
+  };
+  const std::string folder = home_.path() + "/Library/Keychains";
+  for (const ReadingCase& reading : cases) {
+    SCOPED_TRACE(reading.reason);
+    std::filesystem::remove_all(home_.path() + "/Library");
+    std::filesystem::create_directories(folder);
+    ::chmod((home_.path() + "/Library").c_str(), 0700);
+    ::chmod(folder.c_str(), 0700);
+    std::ofstream(keychain_path(), std::ios::binary);
+    for (const auto& command : reading.setup) {
+      if (command.front() == "create") std::filesystem::remove(keychain_path());
+      ok(command);
+    }
+    ::chmod(keychain_path().c_str(), reading.mode);
+    const std::string file_before = file_state(keychain_path());
+    const std::string folder_before = file_state(folder);
+    EXPECT_EQ(ok({"status"}), reading.status);
+    EXPECT_EQ(run_tool(home_.path(), home_, {"list"}).exit_status, reading.listed ? 0 : 1);
+    EXPECT_EQ(file_state(keychain_path()), file_before);
+    EXPECT_EQ(file_state(folder), folder_before);
+  }
+}
+
+// A home reached through a symbolic link is followed by the companion and the tool alike; a
+// keychain folder that is a link is refused by both with its status code.
+TEST_F(KeychainToolTest, AHomeReachedThroughALinkIsUsedAndALinkedKeychainFolderIsNot) {
+  const TemporaryHome links;
+  const std::string linked_home = links.path() + "/home";
+  std::filesystem::create_directory_symlink(home_.path(), linked_home);
+  EXPECT_NE(companion_key_request(linked_home).out.find("\"ok\":true"), std::string::npos);
+  const ToolResult status = run_tool(linked_home, home_, {"status"});
+  EXPECT_EQ(status.out, "unlocked\n") << status.err;
+  EXPECT_EQ(run_tool(linked_home, home_, {"list"}).out.find("tag=kTARN.SealedBrowser.Demo.v1"), 0u);
+  EXPECT_EQ(ok({"status"}), "unlocked\n");
+
+  const std::string library = home_.path() + "/Library";
+  std::filesystem::rename(library + "/Keychains", library + "/Elsewhere");
+  std::filesystem::create_directory_symlink(library + "/Elsewhere", library + "/Keychains");
+  EXPECT_NE(companion_key_request(linked_home)
+                .out.find("Login Keychain open failed (macOS "
+                          "OSStatus -25295)"),
+            std::string::npos);
+  EXPECT_NE(fails({"status"}).find("(OSStatus -25295)"), std::string::npos);
 }
 
 // What the tool stores is what the companion finds: keys that break its policy are reported and

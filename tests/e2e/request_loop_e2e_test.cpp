@@ -2,6 +2,7 @@
 // nothing on standard error but the one rejection line, exit status 0 on every ending.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -254,6 +255,51 @@ TEST(RequestLoopEndToEnd, ARequestIsCarriedOutEvenWhenItsAnswerCannotBeWritten) 
   expect_orderly_ending(run_companion(reader_gone, deletion), "reader gone");
   EXPECT_EQ(run_companion(options, deletion).out,
             "{\"id\":\"\",\"ok\":true,\"result\":{\"deleted\":0}}\n");
+}
+
+constexpr rlim_t kLimitStep = 64 * 1024;
+
+// Standard error carries the rejection line and nothing else, even when memory runs out: the
+// companion then ends at once with status 71. The limits tried climb from the least the
+// companion can be loaded under until one is enough for the whole session, so some runs end on
+// memory exhaustion part way through it, wherever that falls on this machine.
+TEST(RequestLoopEndToEnd, RunningOutOfMemoryEndsTheProcessWithNothingOnStandardError) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves far more address space than the limits here";
+#endif
+  const TemporaryHome home;
+  const std::string input =
+      health_request("1") + "\n{\"id\":\"2\",\"type\":\"key\"}\n" +
+      R"({"id":"3","type":"health","pad":[)" + repeated("0,", 30000) + "0]}\n" +
+      R"({"id":"4","type":"sign","payload":{"audience":"ktarn-sealed-browser","protocol":1,)" +
+      R"("purpose":"challenge"}})" + "\n";
+  ProcessOptions options = isolated(home);
+  auto run_under = [&](rlim_t limit) {
+    options.address_space_limit = limit;
+    return run_companion(options, input);
+  };
+  // The dynamic loader's own failure (status 127, its text on standard error) comes before the
+  // companion's first instruction, so the climb starts where loading succeeds.
+  rlim_t unloadable = 1 << 20;
+  rlim_t loadable = 1 << 30;
+  while (loadable - unloadable > kLimitStep) {
+    const rlim_t middle = unloadable + (loadable - unloadable) / 2;
+    (run_under(middle).exit_status == 127 ? unloadable : loadable) = middle;
+  }
+  int exhausted = 0;
+  bool completed = false;
+  for (rlim_t limit = loadable; !completed && limit < loadable + (256 << 20); limit += kLimitStep) {
+    const ProcessResult result = run_under(limit);
+    SCOPED_TRACE(limit);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.signal, 0);
+    ASSERT_TRUE(result.exit_status == 0 || result.exit_status == 71) << *result.exit_status;
+    exhausted += result.exit_status == 71;
+    completed =
+        result.exit_status == 0 && std::count(result.out.begin(), result.out.end(), '\n') == 4;
+  }
+  EXPECT_GT(exhausted, 0);
+  EXPECT_TRUE(completed);
 }
 
 }  // namespace
