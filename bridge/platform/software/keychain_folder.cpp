@@ -51,8 +51,7 @@ std::optional<PathParts> split(std::string_view path) {
   return parts;
 }
 
-OSStatus vet_folder(int folder) {
-  struct stat info {};
+OSStatus vet_folder(int folder, struct stat& info) {
   if (::fstat(folder, &info) != 0) return status_from_errno(errno);
   if (!S_ISDIR(info.st_mode)) return errSecInvalidKeychain;
   if (info.st_uid != effective_user() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
@@ -61,9 +60,10 @@ OSStatus vet_folder(int folder) {
   return errSecSuccess;
 }
 
-// The folder name inside parent, opened without following a link and vetted; made first when
-// it is missing and create is set.
-StatusOr<FileDescriptor> enter_folder(int parent, const std::string& name, bool create) {
+// The folder name inside parent, opened without following a link and vetted (its state left in
+// info); made first when it is missing and create is set.
+StatusOr<FileDescriptor> enter_folder(int parent, const std::string& name, bool create,
+                                      struct stat& info) {
   constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   bool made = false;
   FileDescriptor folder(::openat(parent, name.c_str(), kFlags));
@@ -82,7 +82,7 @@ StatusOr<FileDescriptor> enter_folder(int parent, const std::string& name, bool 
   }
   // The umask must not leave a folder made here unusable.
   if (made && ::fchmod(folder.get(), 0700) != 0) return Unexpected(status_from_errno(errno));
-  if (OSStatus status = vet_folder(folder.get()); status != errSecSuccess) {
+  if (OSStatus status = vet_folder(folder.get(), info); status != errSecSuccess) {
     return Unexpected(status);
   }
   return folder;
@@ -100,19 +100,18 @@ StatusOr<KeychainFolder> open_keychain_folder(std::string_view path, bool create
   if (!parts) return Unexpected(errSecNoSuchKeychain);
   FileDescriptor folder(::open(parts->home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!folder.is_open()) return Unexpected(status_from_errno(errno));
+  struct stat info {};
   // A file directly in the home has the home as its folder, which must then pass too.
   if (parts->folders.empty()) {
-    if (OSStatus status = vet_folder(folder.get()); status != errSecSuccess) {
+    if (OSStatus status = vet_folder(folder.get(), info); status != errSecSuccess) {
       return Unexpected(status);
     }
   }
   for (const std::string& name : parts->folders) {
-    auto inner = enter_folder(folder.get(), name, create);
+    auto inner = enter_folder(folder.get(), name, create, info);
     if (!inner) return Unexpected(inner.error());
     folder = std::move(*inner);
   }
-  struct stat info {};
-  if (::fstat(folder.get(), &info) != 0) return Unexpected(status_from_errno(errno));
   return KeychainFolder{std::move(folder), identity_of(info), std::move(parts->file_name)};
 }
 
