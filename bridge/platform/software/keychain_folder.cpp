@@ -38,7 +38,8 @@ std::optional<PathParts> split(std::string_view path) {
   for (std::size_t i = 0; i < components.size(); ++i) {
     const std::string& component = components[i];
     if (i < components.size() - own) {
-      parts.home += "/" + component;
+      parts.home += '/';
+      parts.home += component;
     } else if (component == "." || component == "..") {
       return std::nullopt;
     } else if (i + 1 < components.size()) {
@@ -47,7 +48,7 @@ std::optional<PathParts> split(std::string_view path) {
       parts.file_name = component;
     }
   }
-  if (parts.home.empty()) parts.home = "/";
+  if (parts.home.empty()) parts.home.push_back('/');
   return parts;
 }
 
