@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "base/base64.hpp"
 #include "json/parse_json.hpp"
-#include "macos/base64.hpp"
 #include "macos/public_key_export.hpp"
 #include "macos/request_signing.hpp"
 #include "macos/sha256.hpp"
 
 namespace {
 
-using ktarn::macos::Bytes;
+using ktarn::Bytes;
 
 Bytes pattern(std::size_t size) {
   Bytes bytes(size);
@@ -37,10 +37,10 @@ Bytes device_key_der() {
   return der;
 }
 
-const std::string kKeyReply = R"({"ok":true,"result":{"publicDer":")" +
-                              ktarn::macos::base64_encode(device_key_der()) + "\"}}";
+const std::string kKeyReply =
+    R"({"ok":true,"result":{"publicDer":")" + ktarn::base64_encode(device_key_der()) + "\"}}";
 const std::string kSignReply =
-    R"({"ok":true,"result":{"signature":")" + ktarn::macos::base64_encode(pattern(256)) + "\"}}";
+    R"({"ok":true,"result":{"signature":")" + ktarn::base64_encode(pattern(256)) + "\"}}";
 
 // A bridge that answers every call with a copy of the reply its operation word selects.
 char* answer_from_memory(const char*, const char* operation, const char*) {
@@ -62,12 +62,12 @@ void sha256(benchmark::State& state) {
 
 // A signature's worth of bytes, as it crosses the bridge boundary.
 void base64_decode_strict(benchmark::State& state) {
-  const std::string text = ktarn::macos::base64_encode(pattern(256));
-  for (auto _ : state) benchmark::DoNotOptimize(ktarn::macos::base64_decode_strict(text));
+  const std::string text = ktarn::base64_encode(pattern(256));
+  for (auto _ : state) benchmark::DoNotOptimize(ktarn::base64_decode_strict(text));
 }
 
 void openssl_base64_decode(benchmark::State& state) {
-  const std::string text = ktarn::macos::base64_encode(pattern(256));
+  const std::string text = ktarn::base64_encode(pattern(256));
   unsigned char bytes[258];
   for (auto _ : state) {
     benchmark::DoNotOptimize(EVP_DecodeBlock(
@@ -77,7 +77,7 @@ void openssl_base64_decode(benchmark::State& state) {
 
 void base64url_encode(benchmark::State& state) {
   const Bytes bytes = pattern(256);
-  for (auto _ : state) benchmark::DoNotOptimize(ktarn::macos::base64url_encode(bytes));
+  for (auto _ : state) benchmark::DoNotOptimize(ktarn::base64url_encode(bytes));
 }
 
 void openssl_base64_encode(benchmark::State& state) {

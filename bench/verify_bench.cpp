@@ -16,9 +16,9 @@
 #include <memory>
 #include <string>
 
+#include "base/base64.hpp"
 #include "json/parse_json.hpp"
 #include "json/write_json.hpp"
-#include "macos/base64.hpp"
 #include "macos/sha256.hpp"
 #include "verifier/verify_signature.hpp"
 
@@ -61,7 +61,7 @@ std::string sign(std::string_view message, const Key& key = private_key()) {
 }
 
 std::string url(std::string_view bytes) {
-  return ktarn::macos::base64url_encode(ktarn::macos::as_bytes(bytes));
+  return ktarn::base64url_encode(ktarn::as_bytes(bytes));
 }
 
 JsonValue parse(const std::string& text) {
@@ -100,8 +100,8 @@ JsonValue jwk_of(const Key& key) {
   BN_bn2binpad(n, reinterpret_cast<unsigned char*>(modulus.data()), 256);
   BN_free(n);
   const std::string n_text = url(modulus);
-  const std::string key_id = ktarn::macos::base64url_encode(
-      ktarn::macos::sha256(ktarn::macos::as_bytes(n_text + ":AQAB")));
+  const std::string key_id =
+      ktarn::base64url_encode(ktarn::macos::sha256(ktarn::as_bytes(n_text + ":AQAB")));
   return parse(R"({"alg":"RS256","attested":false,"e":"AQAB","keyId":")" + key_id +
                R"(","kty":"RSA","n":")" + n_text + R"(","protection":"software-provider"})");
 }

@@ -10,11 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "macos/base64.hpp"
+#include "base/base64.hpp"
 
 namespace {
 
-using ktarn::macos::Bytes;
+using ktarn::Bytes;
 
 constexpr std::string_view kAlphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -50,13 +50,12 @@ std::string url_safe_form(std::string standard) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const std::optional<Bytes> decoded = ktarn::macos::base64_decode_strict(text);
+  const std::optional<Bytes> decoded = ktarn::base64_decode_strict(text);
   const Bytes candidate = lenient_decode(text);
-  const bool canonical = ktarn::macos::base64_encode(candidate) == text;
+  const bool canonical = ktarn::base64_encode(candidate) == text;
   if (decoded.has_value() != canonical) std::abort();
   if (decoded && *decoded != candidate) std::abort();
-  if (ktarn::macos::base64url_encode(candidate) !=
-      url_safe_form(ktarn::macos::base64_encode(candidate))) {
+  if (ktarn::base64url_encode(candidate) != url_safe_form(ktarn::base64_encode(candidate))) {
     std::abort();
   }
   return 0;

@@ -16,22 +16,22 @@
 #include <string>
 #include <string_view>
 
+#include "base/base64.hpp"
+#include "base/utf8.hpp"
 #include "device_key_der.hpp"
 #include "fuzz_input.hpp"
 #include "json/json_value.hpp"
-#include "json/utf8.hpp"
 #include "json/write_json.hpp"
-#include "macos/base64.hpp"
 #include "macos/der_reader.hpp"
 #include "macos/public_key_export.hpp"
 #include "macos/sha256.hpp"
 
 namespace {
 
+using ktarn::Bytes;
+using ktarn::ByteView;
 using ktarn::fuzzing::FuzzInput;
 using ktarn::json::JsonValue;
-using ktarn::macos::Bytes;
-using ktarn::macos::ByteView;
 
 const std::set<std::string> kDerMessages = {
     "Invalid RSA public key DER",      "Invalid RSA DER length",
@@ -114,7 +114,7 @@ std::optional<Bytes> modulus_of(const std::string& n) {
   std::ranges::replace(standard, '-', '+');
   std::ranges::replace(standard, '_', '/');
   standard.append((4 - standard.size() % 4) % 4, '=');
-  return ktarn::macos::base64_decode_strict(standard);
+  return ktarn::base64_decode_strict(standard);
 }
 
 std::string text_member(const JsonValue& jwk, std::string_view name) {
@@ -136,8 +136,8 @@ void check_json_web_key(const JsonValue& jwk, const Bytes& der) {
   require(ktarn::fuzzing::device_key_der(
               std::span<const std::uint8_t, ktarn::fuzzing::kModulusBytes>(*modulus)) == der);
   const std::string key_id_input = n + ":AQAB";
-  require(text_member(jwk, "keyId") == ktarn::macos::base64url_encode(ktarn::macos::sha256(
-                                           ktarn::macos::as_bytes(key_id_input))));
+  require(text_member(jwk, "keyId") ==
+          ktarn::base64url_encode(ktarn::macos::sha256(ktarn::as_bytes(key_id_input))));
 }
 
 }  // namespace
@@ -150,11 +150,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (mode == 1) {
     text = std::string(input.rest_text());
     // A NUL cannot reach the bridge's reply through a C string, and the reply is UTF-8.
-    if (text.find('\0') != std::string::npos || !ktarn::json::is_valid_utf8(text)) return 0;
-    der = ktarn::macos::base64_decode_strict(text);
+    if (text.find('\0') != std::string::npos || !ktarn::is_valid_utf8(text)) return 0;
+    der = ktarn::base64_decode_strict(text);
   } else {
     der = mode == 0 ? Bytes(input.rest().begin(), input.rest().end()) : edited_device_key(input);
-    text = ktarn::macos::base64_encode(*der);
+    text = ktarn::base64_encode(*der);
   }
   const auto outcome = ktarn::macos::export_public_key(text, kPublicDerBridge);
   if (!der) {

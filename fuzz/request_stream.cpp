@@ -24,12 +24,12 @@
 #include <string_view>
 #include <vector>
 
+#include "base/base64.hpp"
+#include "base/utf8.hpp"
 #include "device_key_der.hpp"
 #include "json/parse_json.hpp"
-#include "json/utf8.hpp"
 #include "json/write_json.hpp"
 #include "ktarn_macos.h"
-#include "macos/base64.hpp"
 #include "main/handle_request.hpp"
 #include "main/line_reader.hpp"
 #include "main/request_loop.hpp"
@@ -49,9 +49,9 @@ char* copied(const std::string& text) {
 }
 
 // Standard Base64 as the real bridge's serialiser writes it inside JSON: "/" as "\/".
-std::string escaped_base64(ktarn::macos::ByteView bytes) {
+std::string escaped_base64(ktarn::ByteView bytes) {
   std::string text;
-  for (char c : ktarn::macos::base64_encode(bytes)) {
+  for (char c : ktarn::base64_encode(bytes)) {
     if (c == '/') text += '\\';
     text += c;
   }
@@ -60,7 +60,7 @@ std::string escaped_base64(ktarn::macos::ByteView bytes) {
 
 // A device key whose modulus comes from the body; an odd first byte damages one byte of it.
 std::string public_der_reply(std::string_view body) {
-  const auto seed = ktarn::macos::as_bytes(body);
+  const auto seed = ktarn::as_bytes(body);
   std::vector<std::uint8_t> der =
       ktarn::fuzzing::device_key_der(ktarn::fuzzing::modulus_from(seed));
   if (seed.size() >= 3 && (seed[0] & 1) != 0) der[seed[1] % der.size()] ^= seed[2] | 1;
@@ -88,8 +88,8 @@ std::optional<std::string> scripted_reply(std::string_view script) {
     case 7:
       return public_der_reply(body);
     case 8:
-      return R"({"ok":true,"result":{"signature":")" +
-             escaped_base64(ktarn::macos::as_bytes(body)) + R"("}})";
+      return R"({"ok":true,"result":{"signature":")" + escaped_base64(ktarn::as_bytes(body)) +
+             R"("}})";
     default:
       return R"({"result":)" + body + R"(,"error":"x","ok":true})";
   }
@@ -197,7 +197,7 @@ std::vector<JsonValue> answerable_requests(std::string_view stream, const Stream
     if (end == std::string_view::npos && script.ending == StreamScript::Ending::kError) break;
     std::string line(stream.substr(0, end == std::string_view::npos ? stream.size() : end + 1));
     stream.remove_prefix(line.size());
-    if (!ktarn::json::is_valid_utf8(line)) break;
+    if (!ktarn::is_valid_utf8(line)) break;
     ktarn::host::remove_line_ending(line);
     if (line.size() > ktarn::host::kMaxLineBytes) break;
     ktarn::json::ParseResult request = ktarn::json::parse_json(line);

@@ -21,10 +21,10 @@
 #include <memory>
 #include <string>
 
+#include "base/base64.hpp"
 #include "fuzz_input.hpp"
 #include "json/parse_json.hpp"
 #include "json/write_json.hpp"
-#include "macos/base64.hpp"
 #include "verifier/verify_signature.hpp"
 
 namespace {
@@ -82,9 +82,7 @@ JsonValue parsed_or_null(std::string_view text) {
 }
 
 JsonValue signed_payload(std::string_view payload) {
-  auto url = [](std::string_view bytes) {
-    return ktarn::macos::base64url_encode(ktarn::macos::as_bytes(bytes));
-  };
+  auto url = [](std::string_view bytes) { return ktarn::base64url_encode(ktarn::as_bytes(bytes)); };
   JsonValue result = JsonValue::object();
   result.insert("payload", JsonValue::string(url(payload)));
   result.insert("signature", JsonValue::string(url(sign(payload))));

@@ -24,13 +24,13 @@ constexpr std::array<char, 256> kTranslation = make_translation();
 
 // The URL-safe text is read through the host's strict standard decoder, with the padding the
 // encoder left off restored.
-std::optional<macos::Bytes> base64url_decode_strict(std::string_view text) {
+std::optional<ktarn::Bytes> base64url_decode_strict(std::string_view text) {
   if (text.size() % 4 == 1) return std::nullopt;
   std::string standard(text.size() + (4 - text.size() % 4) % 4, '=');
   // Through plain pointers: a char store could otherwise alias the string's own members.
   char* out = standard.data();
   for (const char c : text) *out++ = kTranslation[static_cast<unsigned char>(c)];
-  return macos::base64_decode_strict(standard);
+  return ktarn::base64_decode_strict(standard);
 }
 
 }  // namespace ktarn::verifier

@@ -8,10 +8,10 @@
 #include <optional>
 #include <string_view>
 
-#include "macos/base64.hpp"
+#include "base/base64.hpp"
 
 namespace ktarn::verifier {
 
-std::optional<macos::Bytes> base64url_decode_strict(std::string_view text);
+std::optional<ktarn::Bytes> base64url_decode_strict(std::string_view text);
 
 }  // namespace ktarn::verifier

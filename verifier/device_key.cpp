@@ -39,7 +39,7 @@ bool has_device_key_members(const json::JsonValue& jwk) {
 Expected<DeviceKey, Reason> read_device_key(const json::JsonValue& jwk) {
   if (!has_device_key_members(jwk)) return Unexpected(Reason::kKeyNotDeviceKey);
   const auto n = json::find_member(jwk, "n")->as_string();
-  std::optional<macos::Bytes> modulus;
+  std::optional<ktarn::Bytes> modulus;
   if (n && n->size() == kModulusTextLength) modulus = base64url_decode_strict(*n);
   if (!modulus || modulus->size() != kModulusBytes || ((*modulus)[0] & 0x80) == 0) {
     return Unexpected(Reason::kModulusMalformed);
@@ -47,7 +47,7 @@ Expected<DeviceKey, Reason> read_device_key(const json::JsonValue& jwk) {
   const auto key_id = json::find_member(jwk, "keyId")->as_string();
   // The text of "n", a colon and the text of "e", which every device key has as "AQAB".
   const std::string derived =
-      macos::base64url_encode(macos::sha256(macos::as_bytes(std::string(*n) + ":AQAB")));
+      ktarn::base64url_encode(macos::sha256(ktarn::as_bytes(std::string(*n) + ":AQAB")));
   if (!key_id || *key_id != derived) return Unexpected(Reason::kKeyIdMismatch);
   return DeviceKey{std::move(*modulus), *key_id};
 }

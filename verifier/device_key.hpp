@@ -6,15 +6,15 @@
 
 #include <string_view>
 
+#include "base/base64.hpp"
+#include "base/expected.hpp"
 #include "json/json_value.hpp"
-#include "macos/base64.hpp"
-#include "support/expected.hpp"
 #include "verifier/reasons.hpp"
 
 namespace ktarn::verifier {
 
 struct DeviceKey {
-  macos::Bytes modulus;     // 256 bytes, big-endian, top bit set
+  ktarn::Bytes modulus;     // 256 bytes, big-endian, top bit set
   std::string_view key_id;  // the JWK's own "keyId", checked against the modulus
 };
 

@@ -29,7 +29,7 @@ using KeyContext = Handle<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
 using Key = Handle<EVP_PKEY, EVP_PKEY_free>;
 using DigestContext = Handle<EVP_MD_CTX, EVP_MD_CTX_free>;
 
-Key public_key(macos::ByteView modulus) {
+Key public_key(ktarn::ByteView modulus) {
   const Bignum n(BN_bin2bn(modulus.data(), static_cast<int>(modulus.size()), nullptr));
   const ParamBuilder builder(OSSL_PARAM_BLD_new());
   if (!n || !builder ||
@@ -57,7 +57,7 @@ struct LastKey {
   Key key;
 };
 
-EVP_PKEY* key_for(macos::ByteView modulus) {
+EVP_PKEY* key_for(ktarn::ByteView modulus) {
   thread_local LastKey last;
   if (last.key && std::ranges::equal(last.modulus, modulus)) return last.key.get();
   last.key = modulus.size() == last.modulus.size() ? public_key(modulus) : nullptr;
@@ -65,7 +65,7 @@ EVP_PKEY* key_for(macos::ByteView modulus) {
   return last.key.get();
 }
 
-bool verifies(macos::ByteView modulus, macos::ByteView message, macos::ByteView signature) {
+bool verifies(ktarn::ByteView modulus, ktarn::ByteView message, ktarn::ByteView signature) {
   EVP_PKEY* key = key_for(modulus);
   const DigestContext context(EVP_MD_CTX_new());
   return key && context &&
@@ -76,7 +76,7 @@ bool verifies(macos::ByteView modulus, macos::ByteView message, macos::ByteView 
 
 }  // namespace
 
-bool rs256_verifies(macos::ByteView modulus, macos::ByteView message, macos::ByteView signature) {
+bool rs256_verifies(ktarn::ByteView modulus, ktarn::ByteView message, ktarn::ByteView signature) {
   const bool verified = verifies(modulus, message, signature);
   // A refused signature leaves OpenSSL's reasons queued on this thread; a relying party verifies
   // for as long as it runs, so nothing may pile up.

@@ -3,12 +3,12 @@
 // modulus travels.
 #pragma once
 
-#include "macos/base64.hpp"
+#include "base/base64.hpp"
 
 namespace ktarn::verifier {
 
 // True when signature is a valid RS256 signature of message under the RSA key (modulus, 65537).
 // Any failure inside OpenSSL, an allocation included, counts as a signature that does not verify.
-bool rs256_verifies(macos::ByteView modulus, macos::ByteView message, macos::ByteView signature);
+bool rs256_verifies(ktarn::ByteView modulus, ktarn::ByteView message, ktarn::ByteView signature);
 
 }  // namespace ktarn::verifier

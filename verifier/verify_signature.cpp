@@ -35,12 +35,12 @@ std::optional<std::string_view> string_member(const json::JsonValue& object,
   return member == nullptr ? std::nullopt : member->as_string();
 }
 
-std::optional<macos::Bytes> binary_member(const json::JsonValue& object, std::string_view name) {
+std::optional<ktarn::Bytes> binary_member(const json::JsonValue& object, std::string_view name) {
   const auto text = string_member(object, name);
   return text ? base64url_decode_strict(*text) : std::nullopt;
 }
 
-std::string_view text_of(const macos::Bytes& bytes) {
+std::string_view text_of(const ktarn::Bytes& bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
@@ -91,9 +91,9 @@ Expected<VerifiedPayload, Reason> verify_signature(const json::JsonValue& key,
     return Unexpected(Reason::kKeyIdNotExpected);
   }
 
-  const std::optional<macos::Bytes> payload_bytes = binary_member(*signed_result, "payload");
+  const std::optional<ktarn::Bytes> payload_bytes = binary_member(*signed_result, "payload");
   if (!payload_bytes) return Unexpected(Reason::kPayloadNotBase64url);
-  const std::optional<macos::Bytes> signature = binary_member(*signed_result, "signature");
+  const std::optional<ktarn::Bytes> signature = binary_member(*signed_result, "signature");
   if (!signature) return Unexpected(Reason::kSignatureNotBase64url);
   if (signature->size() != kSignatureBytes ||
       !rs256_verifies(device_key->modulus, *payload_bytes, *signature)) {

@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/expected.hpp"
 #include "json/json_value.hpp"
-#include "support/expected.hpp"
 #include "verifier/reasons.hpp"
 
 namespace ktarn::verifier {

@@ -4,13 +4,13 @@
 #include <cstring>
 #include <string>
 
+#include "base/utf8.hpp"
 #include "json/member_order.hpp"
 #include "json/parse_categories.hpp"
 #include "json/plain_run.hpp"
 #include "json/read_number.hpp"
 #include "json/scratch_stack.hpp"
 #include "json/tree_builder.hpp"
-#include "json/utf8.hpp"
 
 namespace ktarn::json {
 namespace {

@@ -8,8 +8,8 @@
 #include <span>
 #include <string_view>
 
+#include "base/expected.hpp"
 #include "json/json_value.hpp"
-#include "support/expected.hpp"
 
 namespace ktarn::json {
 

@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "macos/base64.hpp"
-#include "support/expected.hpp"
+#include "base/base64.hpp"
+#include "base/expected.hpp"
 
 namespace ktarn::macos {
 

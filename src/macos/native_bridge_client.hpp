@@ -8,10 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/base64.hpp"
+#include "base/expected.hpp"
 #include "json/json_value.hpp"
 #include "ktarn_macos.h"
-#include "macos/base64.hpp"
-#include "support/expected.hpp"
 
 namespace ktarn::macos {
 

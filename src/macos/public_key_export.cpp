@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "macos/base64.hpp"
+#include "base/base64.hpp"
 #include "macos/der_reader.hpp"
 #include "macos/sha256.hpp"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/base64.hpp"
 #include "json/write_json.hpp"
-#include "macos/base64.hpp"
 #include "macos/sha256.hpp"
 
 namespace ktarn::macos {

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "macos/base64.hpp"
+#include "base/base64.hpp"
 
 namespace ktarn::macos {
 

@@ -1,6 +1,6 @@
 #include "main/key_name.hpp"
 
-#include "json/utf8.hpp"
+#include "base/utf8.hpp"
 
 namespace ktarn::host {
 
@@ -13,8 +13,7 @@ std::string_view choose_key_name(std::span<const std::string_view> arguments) {
 }
 
 bool is_valid_key_name(std::string_view name) {
-  return name.size() <= kMaxKeyNameBytes && name.starts_with(kKeyNamePrefix) &&
-         json::is_valid_utf8(name);
+  return name.size() <= kMaxKeyNameBytes && name.starts_with(kKeyNamePrefix) && is_valid_utf8(name);
 }
 
 }  // namespace ktarn::host

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <utility>
 
-#include "json/utf8.hpp"
+#include "base/utf8.hpp"
 
 namespace ktarn::host {
 
@@ -47,7 +47,7 @@ std::optional<std::string> LineReader::next_line() {
     // Even a CR LF still to come removes only one of these bytes: the line is too long already.
     if (line.size() > kMaxLineBytes + 1) return std::nullopt;
   }
-  if (line.empty() || !json::is_valid_utf8(line)) return std::nullopt;
+  if (line.empty() || !is_valid_utf8(line)) return std::nullopt;
   remove_line_ending(line);
   if (line.size() > kMaxLineBytes) return std::nullopt;
   return line;

@@ -1,4 +1,4 @@
-#include "macos/base64.hpp"
+#include "base/base64.hpp"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

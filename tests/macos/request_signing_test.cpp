@@ -4,9 +4,9 @@
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 
+#include "base/base64.hpp"
 #include "hex_bytes.hpp"
 #include "json/parse_json.hpp"
-#include "macos/base64.hpp"
 #include "scripted_key_bridge.hpp"
 
 namespace ktarn::macos {

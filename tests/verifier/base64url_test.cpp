@@ -32,7 +32,7 @@ TEST(Base64url, AcceptsOnlyTheOneTextOfEachByteSequence) {
       {"QUJ\x80", std::nullopt, "a byte outside ASCII"},
   };
   for (const DecodeCase& c : cases) {
-    const std::optional<macos::Bytes> decoded = base64url_decode_strict(c.text);
+    const std::optional<ktarn::Bytes> decoded = base64url_decode_strict(c.text);
     ASSERT_EQ(decoded.has_value(), c.bytes.has_value()) << c.why;
     if (decoded) {
       EXPECT_EQ(std::string(decoded->begin(), decoded->end()), *c.bytes) << c.why;
@@ -42,9 +42,9 @@ TEST(Base64url, AcceptsOnlyTheOneTextOfEachByteSequence) {
 
 TEST(Base64url, ReadsBackWhatTheCompanionWrites) {
   for (std::size_t size = 0; size < 70; ++size) {
-    macos::Bytes bytes(size);
+    ktarn::Bytes bytes(size);
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 71 + size);
-    EXPECT_EQ(base64url_decode_strict(macos::base64url_encode(bytes)), bytes) << size;
+    EXPECT_EQ(base64url_decode_strict(ktarn::base64url_encode(bytes)), bytes) << size;
   }
 }
 

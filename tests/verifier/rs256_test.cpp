@@ -16,8 +16,8 @@ namespace ktarn::verifier {
 namespace {
 
 struct SigningKey {
-  macos::Bytes modulus;
-  macos::Bytes signature;  // over kMessage
+  ktarn::Bytes modulus;
+  ktarn::Bytes signature;  // over kMessage
 };
 
 constexpr std::string_view kMessage = R"({"audience":"ktarn-sealed-browser"})";
@@ -28,7 +28,7 @@ SigningKey load(const std::string& name) {
   std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
       file ? PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr) : nullptr, &EVP_PKEY_free);
   EXPECT_TRUE(key) << path;
-  SigningKey result{macos::Bytes(256), macos::Bytes(256)};
+  SigningKey result{ktarn::Bytes(256), ktarn::Bytes(256)};
   BIGNUM* n = nullptr;
   EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_RSA_N, &n);
   BN_bn2binpad(n, result.modulus.data(), 256);
@@ -45,7 +45,7 @@ SigningKey load(const std::string& name) {
 TEST(Rs256, EachSignatureVerifiesUnderItsOwnModulusOnly) {
   const SigningKey device = load("test-only-device-key.pem");
   const SigningKey other = load("test-only-other-key.pem");
-  const macos::ByteView message = macos::as_bytes(kMessage);
+  const ktarn::ByteView message = ktarn::as_bytes(kMessage);
   struct Call {
     const SigningKey& modulus_of;
     const SigningKey& signed_by;
@@ -57,10 +57,10 @@ TEST(Rs256, EachSignatureVerifiesUnderItsOwnModulusOnly) {
     const bool same = &call.modulus_of == &call.signed_by;
     EXPECT_EQ(rs256_verifies(call.modulus_of.modulus, message, call.signed_by.signature), same);
   }
-  macos::Bytes tampered = device.signature;
+  ktarn::Bytes tampered = device.signature;
   tampered[0] ^= 1;
   EXPECT_FALSE(rs256_verifies(device.modulus, message, tampered));
-  EXPECT_FALSE(rs256_verifies(macos::Bytes(255, 0xff), message, device.signature));
+  EXPECT_FALSE(rs256_verifies(ktarn::Bytes(255, 0xff), message, device.signature));
   EXPECT_TRUE(rs256_verifies(device.modulus, message, device.signature));
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/expected.hpp"
+#include "base/expected.hpp"
 #include "verifier/verify_signature.hpp"
 
 namespace ktarn::verifier::cli {

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "base/expected.hpp"
 #include "json/json_value.hpp"
-#include "support/expected.hpp"
 
 namespace ktarn::verifier::cli {
 

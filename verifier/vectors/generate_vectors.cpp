@@ -15,17 +15,17 @@
 #include <string>
 #include <vector>
 
+#include "base/base64.hpp"
 #include "json/parse_json.hpp"
 #include "json/write_json.hpp"
-#include "macos/base64.hpp"
 #include "macos/sha256.hpp"
 #include "verifier/reasons.hpp"
 
 namespace {
 
+using ktarn::as_bytes;
+using ktarn::base64url_encode;
 using ktarn::json::JsonValue;
-using ktarn::macos::as_bytes;
-using ktarn::macos::base64url_encode;
 using ktarn::verifier::Reason;
 
 [[noreturn]] void fail(const std::string& why) {

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <type_traits>
 
-#include "bridge/platform/software/well_formed_utf8.hpp"
+#include "base/utf8.hpp"
 
 namespace ktarn::platform::software {
 namespace {
 
 bool append_escaped(std::string& out, const std::string& text) {
-  if (!is_well_formed_utf8(text)) return false;
+  if (!is_valid_utf8(text)) return false;
   out += '"';
   for (char c : text) {
     switch (c) {

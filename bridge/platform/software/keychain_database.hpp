@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/expected.hpp"
 #include "bridge/platform/keychain.hpp"
 #include "bridge/platform/software/key_item.hpp"
 #include "bridge/platform/software/keychain_file.hpp"

@@ -4,8 +4,8 @@
 // mapping the administration tool documents is this file.
 #pragma once
 
+#include "base/expected.hpp"
 #include "bridge/platform/keychain.hpp"
-#include "src/support/expected.hpp"
 
 namespace ktarn::platform::software {
 

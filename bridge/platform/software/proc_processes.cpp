@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/platform/software/well_formed_utf8.hpp"
+#include "base/utf8.hpp"
 
 namespace ktarn::platform::software {
 namespace {
@@ -94,7 +94,7 @@ std::string first_argument_name(const std::string& directory) {
 // is thus never swapped for another.
 bool completes(const std::string& candidate, std::string_view cut) {
   return candidate.size() > cut.size() && candidate.size() <= NAME_MAX &&
-         candidate.starts_with(cut) && is_well_formed_utf8(candidate);
+         candidate.starts_with(cut) && is_valid_utf8(candidate);
 }
 
 // A name the kernel cut at its limit, completed from the program's file name, or else from the

@@ -3,25 +3,25 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/base64.hpp"
+#include "base/utf8.hpp"
 #include "bridge/platform/software/envelope_json.hpp"
-#include "bridge/platform/software/standard_base64.hpp"
-#include "bridge/platform/software/well_formed_utf8.hpp"
 
 namespace ktarn::platform::software {
 
 std::optional<std::string> SoftwareFoundation::string_with_utf8_string(const char* bytes) {
   if (bytes == nullptr) return std::nullopt;
   std::string text(bytes, std::strlen(bytes));
-  if (!is_well_formed_utf8(text)) return std::nullopt;
+  if (!is_valid_utf8(text)) return std::nullopt;
   return text;
 }
 
 std::string SoftwareFoundation::base64_encoded_string(std::span<const std::uint8_t> bytes) {
-  return encode_standard_base64(bytes);
+  return base64_encode(bytes);
 }
 
 std::optional<Bytes> SoftwareFoundation::init_with_base64_encoded_string(std::string_view text) {
-  return decode_standard_base64(text);
+  return base64_decode_strict(text);
 }
 
 std::optional<std::string> SoftwareFoundation::data_with_json_object(const Value& object) {

@@ -11,9 +11,9 @@
 #include <memory>
 #include <span>
 
+#include "base/expected.hpp"
 #include "bridge/platform/keychain.hpp"
 #include "bridge/platform/software/decoded_key_cache.hpp"
-#include "src/support/expected.hpp"
 
 namespace ktarn::platform::software {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ktarn::macos {
+namespace ktarn {
 
 using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
@@ -33,4 +33,4 @@ std::optional<Bytes> base64_decode_strict(std::string_view text);
 // URL-safe alphabet ("-" and "_" in place of "+" and "/"), without padding.
 std::string base64url_encode(ByteView bytes);
 
-}  // namespace ktarn::macos
+}  // namespace ktarn

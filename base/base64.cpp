@@ -1,9 +1,9 @@
-#include "macos/base64.hpp"
+#include "base/base64.hpp"
 
 #include <algorithm>
 #include <array>
 
-namespace ktarn::macos {
+namespace ktarn {
 namespace {
 
 constexpr std::string_view kStandardAlphabet =
@@ -93,4 +93,4 @@ std::optional<Bytes> base64_decode_strict(std::string_view text) {
   return bytes;
 }
 
-}  // namespace ktarn::macos
+}  // namespace ktarn

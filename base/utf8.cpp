@@ -1,8 +1,8 @@
-#include "json/utf8.hpp"
+#include "base/utf8.hpp"
 
 #include <cstdint>
 
-namespace ktarn::json {
+namespace ktarn {
 namespace {
 
 bool in(unsigned char byte, unsigned char low, unsigned char high) {
@@ -64,4 +64,4 @@ char* put_utf8(char* out, char32_t code_point) {
   return out;
 }
 
-}  // namespace ktarn::json
+}  // namespace ktarn

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace ktarn::json {
+namespace ktarn {
 
 // True when every byte of text belongs to a well-formed UTF-8 sequence.
 bool is_valid_utf8(std::string_view text);
@@ -15,4 +15,4 @@ bool is_valid_utf8(std::string_view text);
 // which has room for four bytes, and returns the end of what it stored.
 char* put_utf8(char* out, char32_t code_point);
 
-}  // namespace ktarn::json
+}  // namespace ktarn
