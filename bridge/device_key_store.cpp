@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "base/login_keychain_path.hpp"
+
 namespace ktarn::bridge {
 namespace {
 
@@ -17,20 +19,6 @@ constexpr std::int64_t kDeviceKeyBits = 2048;
 constexpr const char* kLockedMessage =
     "Login Keychain is locked or unavailable. Unlock it in Keychain Access, then retry "
     "verification.";
-
-std::string append_path_component(std::string directory, std::string_view component) {
-  while (!directory.empty() && directory.back() == '/') directory.pop_back();
-  return directory + "/" + std::string(component);
-}
-
-// The current keychain file when it is there, otherwise the older name, untested: opening it
-// decides whether it is usable.
-std::string login_keychain_path(Keychain& keychain) {
-  const std::string home = keychain.ns_home_directory();
-  std::string path = append_path_component(home, "Library/Keychains/login.keychain-db");
-  if (keychain.file_exists_at_path(path)) return path;
-  return append_path_component(home, "Library/Keychains/login.keychain");
-}
 
 Attributes base_query(const Bytes& application_tag, Ref login_keychain) {
   Attributes query;
@@ -134,8 +122,11 @@ std::string keychain_failure_message(std::string_view label, platform::OSStatus 
 std::optional<Attributes> login_keychain_query(Keychain& keychain, const Bytes& application_tag,
                                                MessageSlot& error) {
   Ref login_keychain;
-  const platform::OSStatus status =
-      keychain.sec_keychain_open(login_keychain_path(keychain), login_keychain);
+  const platform::OSStatus status = keychain.sec_keychain_open(
+      login_keychain_path(
+          keychain.ns_home_directory(),
+          [&keychain](const std::string& path) { return keychain.file_exists_at_path(path); }),
+      login_keychain);
   if (status != platform::errSecSuccess) {
     error = keychain_failure_message("Login Keychain open", status);
     return std::nullopt;

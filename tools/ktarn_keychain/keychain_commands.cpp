@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/login_keychain_path.hpp"
 #include "bridge/platform/software/key_creation.hpp"
 #include "bridge/platform/software/keychain_database.hpp"
 #include "bridge/platform/software/keychain_status.hpp"
@@ -73,9 +74,9 @@ std::optional<std::string> read_small_file(const std::string& path) {
 
 std::string login_keychain_path() {
   SoftwareKeychain keychain;
-  std::string folder = keychain.ns_home_directory() + "/Library/Keychains/";
-  std::string current = folder + "login.keychain-db";
-  return keychain.file_exists_at_path(current) ? current : folder + "login.keychain";
+  return ktarn::login_keychain_path(
+      keychain.ns_home_directory(),
+      [&keychain](const std::string& path) { return keychain.file_exists_at_path(path); });
 }
 
 CommandResult show_status(const std::string& path) {

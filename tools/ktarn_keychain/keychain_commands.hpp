@@ -22,7 +22,7 @@ struct CommandResult {
   std::string text;
 };
 
-// $HOME/Library/Keychains/login.keychain-db when something is there, else login.keychain.
+// The login keychain the companion would use for the current user.
 std::string login_keychain_path();
 
 CommandResult show_status(const std::string& path);
