@@ -10,12 +10,12 @@ StatementCache::~StatementCache() {
   for (auto& [sql, statement] : statements_) sqlite3_finalize(statement);
 }
 
-sqlite3_stmt* StatementCache::prepared(const char* sql, OSStatus& status) {
+sqlite3_stmt* StatementCache::prepared(std::string_view sql, OSStatus& status) {
   status = errSecSuccess;
   if (auto found = statements_.find(sql); found != statements_.end()) return found->second;
   sqlite3_stmt* statement = nullptr;
-  status = status_from_sqlite(
-      sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr));
+  status = status_from_sqlite(sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()),
+                                                 SQLITE_PREPARE_PERSISTENT, &statement, nullptr));
   if (status != errSecSuccess) return nullptr;
   statements_.emplace(sql, statement);
   return statement;

@@ -1,9 +1,12 @@
 // Prepared SQLite statements kept for the life of a connection. A keychain operation runs the
-// same few statements every time, and preparing them again costs more than running them; a
-// borrowed statement is reset when it is given back, so it never holds a transaction open.
+// same few statements every time, and preparing them again costs more than running them. Each is
+// found again by its text, so a statement is reused only for exactly the SQL it was prepared
+// from, wherever that text is held; a borrowed statement is reset when it is given back, so it
+// never holds a transaction open.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <span>
 #include <string>
@@ -23,19 +26,19 @@ class StatementCache {
   StatementCache& operator=(const StatementCache&) = delete;
   ~StatementCache();
 
-  // The prepared form of sql (a string that lives as long as the program), or none with the
-  // failure in status.
-  sqlite3_stmt* prepared(const char* sql, OSStatus& status);
+  // The prepared form of sql, or none with the failure in status.
+  sqlite3_stmt* prepared(std::string_view sql, OSStatus& status);
 
  private:
   sqlite3* db_;
-  std::map<const char*, sqlite3_stmt*> statements_;
+  std::map<std::string, sqlite3_stmt*, std::less<>> statements_;
 };
 
 // One use of a cached statement.
 class Statement {
  public:
-  Statement(StatementCache& cache, const char* sql) : statement_(cache.prepared(sql, status_)) {}
+  Statement(StatementCache& cache, std::string_view sql)
+      : statement_(cache.prepared(sql, status_)) {}
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
   ~Statement();
