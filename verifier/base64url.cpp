@@ -22,8 +22,8 @@ constexpr std::array<char, 256> kTranslation = make_translation();
 
 }  // namespace
 
-// The URL-safe text is read through the host's strict standard decoder, with the padding the
-// encoder left off restored.
+// The URL-safe text is read through the base library's strict standard decoder, with the padding
+// the encoder left off restored.
 std::optional<ktarn::Bytes> base64url_decode_strict(std::string_view text) {
   if (text.size() % 4 == 1) return std::nullopt;
   std::string standard(text.size() + (4 - text.size() % 4) % 4, '=');
