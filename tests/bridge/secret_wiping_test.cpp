@@ -77,9 +77,9 @@ class SecretWipingTest : public SoftwareKeychainTest {
 
   void store(const SharedRef& keychain) {
     KeyItem item;
-    item.application_tag = tag("kTARN.wiped");
-    item.label = "kTARN.wiped";
-    item.size_in_bits = 1024;
+    item.set(Attr::kSecAttrApplicationTag, tag("kTARN.wiped"));
+    item.set(Attr::kSecAttrLabel, std::string("kTARN.wiped"));
+    item.set(Attr::kSecAttrKeySizeInBits, std::int64_t{1024});
     item.private_key = stored_;
     KeychainDatabase& database = dynamic_cast<KeychainObject&>(*keychain).database();
     auto transaction = database.begin_write();

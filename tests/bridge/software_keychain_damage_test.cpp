@@ -87,9 +87,9 @@ class SoftwareKeychainDamageTest : public SoftwareKeychainTest {
 
   void insert(const SharedRef& keychain, const Bytes& der, std::int64_t size_column) {
     KeyItem item;
-    item.application_tag = tag(kName);
-    item.label = kName;
-    item.size_in_bits = size_column;
+    item.set(Attr::kSecAttrApplicationTag, tag(kName));
+    item.set(Attr::kSecAttrLabel, std::string(kName));
+    item.set(Attr::kSecAttrKeySizeInBits, std::int64_t{size_column});
     item.private_key = SecretBytes(der);
     auto transaction = database(keychain).begin_write();
     ASSERT_TRUE(transaction);

@@ -35,10 +35,10 @@ class SoftwareKeychainQueryTest : public SoftwareKeychainTest {
   // under one tag.
   void store(const std::string& name, const std::string& label, bool synchronizable) {
     KeyItem item;
-    item.application_tag = tag(name);
-    item.label = label;
-    item.size_in_bits = 1024;
-    item.synchronizable = synchronizable;
+    item.set(Attr::kSecAttrApplicationTag, tag(name));
+    item.set(Attr::kSecAttrLabel, std::string(label));
+    item.set(Attr::kSecAttrKeySizeInBits, std::int64_t{1024});
+    item.set(Attr::kSecAttrSynchronizable, synchronizable);
     item.private_key = shared_private_key();
     auto transaction = database().begin_write();
     ASSERT_TRUE(transaction);

@@ -13,6 +13,10 @@ namespace ktarn::tools {
 
 namespace {
 
+using platform::Attr;
+using platform::AttrValue;
+using platform::Bytes;
+using platform::Constant;
 using platform::errSecSuccess;
 using platform::OSStatus;
 using namespace platform::software;
@@ -52,12 +56,28 @@ std::string printable(std::string_view bytes) {
   return text;
 }
 
+std::string listed_value(const AttrValue& value) {
+  if (const bool* flag = std::get_if<bool>(&value)) return *flag ? "1" : "0";
+  if (const std::int64_t* number = std::get_if<std::int64_t>(&value)) {
+    return std::to_string(*number);
+  }
+  if (const std::string* text = std::get_if<std::string>(&value)) return printable(*text);
+  if (const Bytes* bytes = std::get_if<Bytes>(&value)) {
+    return printable(std::string(bytes->begin(), bytes->end()));
+  }
+  const Constant* constant = std::get_if<Constant>(&value);
+  return constant ? std::string(stored_code(*constant)) : std::string();
+}
+
+// The item's listed attributes as name=value fields, in the order of their descriptions.
 std::string item_line(const KeyItem& item) {
-  std::string tag(item.application_tag.begin(), item.application_tag.end());
-  return "tag=" + printable(tag) + " label=" + printable(item.label) +
-         " bits=" + std::to_string(item.size_in_bits) +
-         " extractable=" + (item.extractable ? "1" : "0") +
-         " synchronizable=" + (item.synchronizable ? "1" : "0") + "\n";
+  std::string line;
+  for (std::size_t i = 0; i < kItemAttributeCount; ++i) {
+    if (kItemAttributes[i].listed_as.empty()) continue;
+    line += (line.empty() ? "" : " ") + std::string(kItemAttributes[i].listed_as) + "=" +
+            listed_value(item.values[i]);
+  }
+  return line + "\n";
 }
 
 std::optional<std::string> read_small_file(const std::string& path) {
@@ -136,12 +156,12 @@ CommandResult import_key(const std::string& path, const ImportRequest& request) 
   auto database = open_existing(path, KeychainAccess::kReadWrite);
   if (!database) return open_failure(path, database.error());
   KeyItem item;
-  item.application_tag.assign(request.tag.begin(), request.tag.end());
-  item.label = request.label.value_or(request.tag);
-  item.size_in_bits = key_size_in_bits(*key);
-  item.sensitive = !request.extractable;
-  item.extractable = request.extractable;
-  item.synchronizable = request.synchronizable;
+  item.set(Attr::kSecAttrApplicationTag, Bytes(request.tag.begin(), request.tag.end()));
+  item.set(Attr::kSecAttrLabel, request.label.value_or(request.tag));
+  item.set(Attr::kSecAttrKeySizeInBits, std::int64_t{key_size_in_bits(*key)});
+  item.set(Attr::kSecAttrIsSensitive, !request.extractable);
+  item.set(Attr::kSecAttrIsExtractable, request.extractable);
+  item.set(Attr::kSecAttrSynchronizable, request.synchronizable);
   item.private_key = encode_private_key(*key);
   OSStatus status = store_item(**database, item);
   if (status == errSecDuplicateItem) {

@@ -10,11 +10,11 @@ namespace {
 // What a new key is before the parameters say otherwise: not stored, extractable, able to sign.
 KeyItem default_private_key() {
   KeyItem item;
-  item.permanent = false;
-  item.sensitive = false;
-  item.extractable = true;
-  item.can_sign = true;
-  item.synchronizable = false;
+  item.set(Attr::kSecAttrIsPermanent, false);
+  item.set(Attr::kSecAttrIsSensitive, false);
+  item.set(Attr::kSecAttrIsExtractable, true);
+  item.set(Attr::kSecAttrCanSign, true);
+  item.set(Attr::kSecAttrSynchronizable, false);
   return item;
 }
 
@@ -58,11 +58,10 @@ StatusOr<std::int64_t> requested_size(const Attributes& parameters) {
 // What a lookup for the item's key name compares: its kind of key under its tag.
 Attributes same_key_terms(const KeyItem& item) {
   Attributes terms;
-  terms.set(Attr::kSecClass, item.item_class);
-  terms.set(Attr::kSecAttrKeyType, item.key_type);
-  terms.set(Attr::kSecAttrKeyClass, item.key_class);
-  terms.set(Attr::kSecAttrApplicationTag, item.application_tag);
-  terms.set(Attr::kSecAttrSynchronizable, item.synchronizable);
+  for (Attr name : {Attr::kSecClass, Attr::kSecAttrKeyType, Attr::kSecAttrKeyClass,
+                    Attr::kSecAttrApplicationTag, Attr::kSecAttrSynchronizable}) {
+    terms.set(name, *item.find(name));
+  }
   return terms;
 }
 
@@ -74,14 +73,14 @@ StatusOr<CreatedKey> create_key(const Attributes& parameters) {
   auto item = private_key_item(parameters);
   if (!item) return Unexpected(item.error());
   KeychainObject* keychain = nullptr;
-  if (item->permanent) {
+  if (item->get<bool>(Attr::kSecAttrIsPermanent)) {
     auto named = use_keychain(parameters);
     if (!named) return Unexpected(named.error());
     keychain = *named;
   }
   Pkey key = generate_rsa_key(static_cast<int>(*bits));
   if (!key) return Unexpected(errSecInternalComponent);
-  item->size_in_bits = key_size_in_bits(*key);
+  item->set(Attr::kSecAttrKeySizeInBits, std::int64_t{key_size_in_bits(*key)});
   item->private_key = encode_private_key(*key);
   if (item->private_key.view().empty()) return Unexpected(errSecInternalComponent);
   if (keychain != nullptr) {

@@ -28,73 +28,18 @@ OSStatus check_search_member(Attr name, const AttrValue& value, QueryUse use) {
   }
 }
 
-template <class T>
-OSStatus assign(const AttrValue& value, T& field) {
-  const T* given = std::get_if<T>(&value);
-  if (given == nullptr) return errSecParam;
-  field = *given;
-  return errSecSuccess;
-}
-
-bool* creator_flag(Attr name, KeyItem& item) {
-  switch (name) {
-    case Attr::kSecAttrIsPermanent:
-      return &item.permanent;
-    case Attr::kSecAttrIsSensitive:
-      return &item.sensitive;
-    case Attr::kSecAttrIsExtractable:
-      return &item.extractable;
-    case Attr::kSecAttrCanSign:
-      return &item.can_sign;
-    case Attr::kSecAttrSynchronizable:
-      return &item.synchronizable;
-    default:
-      return nullptr;
-  }
-}
-
 KeychainObject* as_keychain(const SharedRef& object) {
   return dynamic_cast<KeychainObject*>(object.get());
 }
 
 }  // namespace
 
-std::optional<AttrValue> item_value(Attr name, const KeyItem& item) {
-  switch (name) {
-    case Attr::kSecClass:
-      return item.item_class;
-    case Attr::kSecAttrKeyType:
-      return item.key_type;
-    case Attr::kSecAttrKeyClass:
-      return item.key_class;
-    case Attr::kSecAttrApplicationTag:
-      return item.application_tag;
-    case Attr::kSecAttrLabel:
-      return item.label;
-    case Attr::kSecAttrKeySizeInBits:
-      return item.size_in_bits;
-    case Attr::kSecAttrIsPermanent:
-      return item.permanent;
-    case Attr::kSecAttrIsSensitive:
-      return item.sensitive;
-    case Attr::kSecAttrIsExtractable:
-      return item.extractable;
-    case Attr::kSecAttrCanSign:
-      return item.can_sign;
-    case Attr::kSecAttrSynchronizable:
-      return item.synchronizable;
-    default:
-      return std::nullopt;
-  }
-}
-
 OSStatus check_query(const Attributes& query, QueryUse use) {
   // The platform cannot search without knowing which class of item is meant.
   if (query.get<Constant>(Attr::kSecClass) == nullptr) return errSecParam;
-  const KeyItem model;
   for (const auto& [name, value] : query.members) {
-    if (auto expected = item_value(name, model)) {
-      if (!has_same_kind(value, *expected)) return errSecParam;
+    if (const ItemAttribute* attribute = item_attribute(name)) {
+      if (!has_same_kind(value, attribute->unstated)) return errSecParam;
     } else if (OSStatus status = check_search_member(name, value, use); status != errSecSuccess) {
       return status;
     }
@@ -128,10 +73,9 @@ StatusOr<KeychainObject*> use_keychain(const Attributes& parameters) {
 }
 
 Attributes search_terms(const Attributes& query) {
-  const KeyItem model;
   Attributes terms;
   for (const auto& [name, value] : query.members) {
-    if (item_value(name, model)) terms.set(name, value);
+    if (item_attribute(name)) terms.set(name, value);
   }
   if (terms.find(Attr::kSecAttrSynchronizable) == nullptr) {
     terms.set(Attr::kSecAttrSynchronizable, false);
@@ -140,15 +84,20 @@ Attributes search_terms(const Attributes& query) {
 }
 
 OSStatus assign_creator_attribute(Attr name, const AttrValue& value, KeyItem& item) {
-  if (name == Attr::kSecAttrApplicationTag) return assign(value, item.application_tag);
-  if (name == Attr::kSecAttrLabel) return assign(value, item.label);
-  bool* flag = creator_flag(name, item);
-  return flag ? assign(value, *flag) : errSecParam;
+  const ItemAttribute* attribute = item_attribute(name);
+  if (attribute == nullptr || !attribute->chosen_by_creator ||
+      !has_same_kind(value, attribute->unstated)) {
+    return errSecParam;
+  }
+  item.set(name, value);
+  return errSecSuccess;
 }
 
 Attributes item_attributes(const KeyItem& item) {
   Attributes attributes;
-  for (Attr name : kItemAttributes) attributes.set(name, *item_value(name, item));
+  for (std::size_t i = 0; i < kItemAttributeCount; ++i) {
+    attributes.set(kItemAttributes[i].name, item.values[i]);
+  }
   return attributes;
 }
 

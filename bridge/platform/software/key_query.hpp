@@ -28,10 +28,6 @@ StatusOr<KeychainObject*> use_keychain(const Attributes& parameters);
 // synchronizable" when the query does not mention synchronizable items.
 Attributes search_terms(const Attributes& query);
 
-// The item's value of a matchable attribute, in the form a query gives it; none for members that
-// are not item attributes.
-std::optional<AttrValue> item_value(Attr name, const KeyItem& item);
-
 // Sets one of the attributes a new key's creator chooses (permanence, tag, label and the usage
 // flags); errSecParam for any other member or a value of the wrong kind.
 OSStatus assign_creator_attribute(Attr name, const AttrValue& value, KeyItem& item);

@@ -50,90 +50,92 @@ PRAGMA user_version = 1;
 )sql";
 static_assert(kApplicationId == 1802793582);
 
-constexpr std::array<std::pair<Constant, std::string_view>, 5> kConstantCodes = {{
-    {Constant::kSecClassKey, "key"},
-    {Constant::kSecAttrKeyTypeRSA, "rsa"},
-    {Constant::kSecAttrKeyTypeECSECPrimeRandom, "ec"},
-    {Constant::kSecAttrKeyClassPrivate, "private"},
-    {Constant::kSecAttrKeyClassPublic, "public"},
-}};
-
-std::string_view code_of(Constant constant) {
-  for (const auto& [known, code] : kConstantCodes) {
-    if (known == constant) return code;
-  }
-  return "";
-}
-
-std::optional<Constant> constant_of(std::string_view code) {
-  for (const auto& [constant, known] : kConstantCodes) {
-    if (known == code) return constant;
-  }
-  return std::nullopt;
-}
-
 OSStatus execute(sqlite3* db, const char* sql) {
   return status_from_sqlite(sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
 }
 
-StatusOr<KeyItem> read_item(Statement& row) {
-  auto item_class = constant_of(row.text(1));
-  auto key_type = constant_of(row.text(2));
-  auto key_class = constant_of(row.text(3));
-  // A row this keychain cannot have written: the file is not a keychain it understands.
-  if (!item_class || !key_type || !key_class) return Unexpected(errSecInvalidKeychain);
-  KeyItem item;
-  item.id = row.integer(0);
-  item.item_class = *item_class;
-  item.key_type = *key_type;
-  item.key_class = *key_class;
-  std::span<const std::uint8_t> tag = row.blob(4);
-  item.application_tag.assign(tag.begin(), tag.end());
-  item.label = row.text(5);
-  item.size_in_bits = row.integer(6);
-  item.permanent = row.integer(7) != 0;
-  item.sensitive = row.integer(8) != 0;
-  item.extractable = row.integer(9) != 0;
-  item.can_sign = row.integer(10) != 0;
-  item.synchronizable = row.integer(11) != 0;
-  item.private_key = SecretBytes(row.blob(12));
-  return item;
-}
-
-constexpr std::string_view kSelectItems =
-    "SELECT id, item_class, key_type, key_class, application_tag, label, size_in_bits,"
-    " permanent, sensitive, extractable, can_sign, synchronizable, private_key FROM key_items";
-
-// An item attribute a search compares is statement parameter 1 + its place in kItemAttributes
-// (as in the insert); an unbound parameter compares nothing.
-
-// Statements are kept by the address of their text, so each search text is built once. A search
-// by tag goes through the tag index in insertion order, so the oldest match is the first row read.
-struct SearchStatements {
-  std::string first_by_tag, first_of_all, remove_by_tag, remove_of_all;
+// The item statements, written once from the item's attribute descriptions. Every statement
+// reads and writes the columns in the order of kItemAttributes, after the id: the value of
+// attribute i is column i + 1 of a row read and parameter i + 1 of a statement, where an unbound
+// search parameter compares nothing. A search by tag goes through the tag index in insertion
+// order, so the oldest match is the first row read.
+struct ItemStatements {
+  std::string every_item, first_by_tag, first_of_all, remove_by_tag, remove_of_all, insert;
 };
 
-const SearchStatements& search_statements() {
-  static const SearchStatements statements = [] {
-    constexpr std::string_view kOtherTerms =
-        "(?1 IS NULL OR item_class = ?1) AND (?2 IS NULL OR key_type = ?2)"
-        " AND (?3 IS NULL OR key_class = ?3) AND (?5 IS NULL OR label = ?5)"
-        " AND (?6 IS NULL OR size_in_bits = ?6) AND (?7 IS NULL OR permanent = ?7)"
-        " AND (?8 IS NULL OR sensitive = ?8) AND (?9 IS NULL OR extractable = ?9)"
-        " AND (?10 IS NULL OR can_sign = ?10) AND (?11 IS NULL OR synchronizable = ?11)";
-    const std::string by_tag = " WHERE application_tag = ?4 AND " + std::string(kOtherTerms);
-    const std::string of_all = " WHERE " + std::string(kOtherTerms);
+std::string parameter(std::size_t i) {
+  return "?" + std::to_string(i + 1);
+}
+
+// Every searched attribute compared when its parameter is bound; by tag, the tag always is.
+std::string where_clause(bool by_tag) {
+  std::string clause;
+  for (std::size_t i = 0; i < kItemAttributeCount; ++i) {
+    const std::string column(kItemAttributes[i].column);
+    const bool is_tag = kItemAttributes[i].name == Attr::kSecAttrApplicationTag;
+    std::string term = by_tag && is_tag ? column + " = " + parameter(i)
+                                        : "(" + parameter(i) + " IS NULL OR " + column + " = " +
+                                              parameter(i) + ")";
+    clause += (clause.empty() ? "WHERE " : " AND ") + term;
+  }
+  return clause;
+}
+
+const ItemStatements& item_statements() {
+  static const ItemStatements statements = [] {
+    std::string columns, parameters;
+    for (std::size_t i = 0; i < kItemAttributeCount; ++i) {
+      columns += std::string(kItemAttributes[i].column) + ", ";
+      parameters += parameter(i) + ", ";
+    }
+    columns += "private_key";
+    parameters += parameter(kItemAttributeCount);
+    const std::string select = "SELECT id, " + columns + " FROM key_items ";
     const std::string first = " ORDER BY id LIMIT 1";
-    const std::string remove = "DELETE FROM key_items";
-    return SearchStatements{std::string(kSelectItems) + by_tag + first,
-                            std::string(kSelectItems) + of_all + first, remove + by_tag,
-                            remove + of_all};
+    return ItemStatements{
+        select + "ORDER BY id",
+        select + where_clause(true) + first,
+        select + where_clause(false) + first,
+        "DELETE FROM key_items " + where_clause(true),
+        "DELETE FROM key_items " + where_clause(false),
+        "INSERT INTO key_items (" + columns + ") VALUES (" + parameters + ")",
+    };
   }();
   return statements;
 }
 
-// Binds one searched attribute; errSecParam for a value no item attribute can hold.
-OSStatus bind_searched(Statement& statement, int index, const AttrValue& value) {
+// One attribute's column of a row, of the kind its description gives; none for a value this
+// keychain cannot have written.
+std::optional<AttrValue> read_value(Statement& row, int column, const AttrValue& kind) {
+  if (std::holds_alternative<Constant>(kind)) {
+    auto constant = constant_of_code(row.text(column));
+    return constant ? std::optional<AttrValue>(*constant) : std::nullopt;
+  }
+  if (std::holds_alternative<Bytes>(kind)) {
+    std::span<const std::uint8_t> bytes = row.blob(column);
+    return Bytes(bytes.begin(), bytes.end());
+  }
+  if (std::holds_alternative<std::string>(kind)) return row.text(column);
+  if (std::holds_alternative<std::int64_t>(kind)) return row.integer(column);
+  return row.integer(column) != 0;
+}
+
+StatusOr<KeyItem> read_item(Statement& row) {
+  KeyItem item;
+  item.id = row.integer(0);
+  for (std::size_t i = 0; i < kItemAttributeCount; ++i) {
+    auto value = read_value(row, static_cast<int>(i) + 1, kItemAttributes[i].unstated);
+    // A row this keychain cannot have written: the file is not a keychain it understands.
+    if (!value) return Unexpected(errSecInvalidKeychain);
+    item.values[i] = std::move(*value);
+  }
+  item.private_key = SecretBytes(row.blob(static_cast<int>(kItemAttributeCount) + 1));
+  return item;
+}
+
+// Binds one attribute value; errSecParam for a value no item attribute can hold.
+OSStatus bind_value(Statement& statement, std::size_t i, const AttrValue& value) {
+  const int index = static_cast<int>(i) + 1;
   if (const bool* flag = std::get_if<bool>(&value)) {
     statement.bind(index, std::int64_t{*flag ? 1 : 0});
   } else if (const std::int64_t* number = std::get_if<std::int64_t>(&value)) {
@@ -143,7 +145,7 @@ OSStatus bind_searched(Statement& statement, int index, const AttrValue& value) 
   } else if (const Bytes* bytes = std::get_if<Bytes>(&value)) {
     statement.bind(index, std::span<const std::uint8_t>(*bytes));
   } else if (const Constant* constant = std::get_if<Constant>(&value)) {
-    statement.bind(index, code_of(*constant));  // a constant no column holds matches nothing
+    statement.bind(index, stored_code(*constant));  // a constant no column holds matches nothing
   } else {
     return errSecParam;
   }
@@ -152,13 +154,10 @@ OSStatus bind_searched(Statement& statement, int index, const AttrValue& value) 
 
 OSStatus bind_search(Statement& statement, const Attributes& match) {
   if (statement.status() != errSecSuccess) return statement.status();
-  for (std::size_t i = 0; i < kItemAttributes.size(); ++i) {
-    const AttrValue* value = match.find(kItemAttributes[i]);
+  for (std::size_t i = 0; i < kItemAttributeCount; ++i) {
+    const AttrValue* value = match.find(kItemAttributes[i].name);
     if (value == nullptr) continue;
-    if (OSStatus status = bind_searched(statement, static_cast<int>(i) + 1, *value);
-        status != errSecSuccess) {
-      return status;
-    }
+    if (OSStatus status = bind_value(statement, i, *value); status != errSecSuccess) return status;
   }
   return errSecSuccess;
 }
@@ -332,8 +331,7 @@ OSStatus KeychainDatabase::check_integrity() {
 }
 
 StatusOr<std::vector<KeyItem>> KeychainDatabase::items() {
-  static const std::string kEveryItem = std::string(kSelectItems) + " ORDER BY id";
-  Statement query(*statements_, kEveryItem.c_str());
+  Statement query(*statements_, item_statements().every_item);
   if (query.status() != errSecSuccess) return Unexpected(query.status());
   std::vector<KeyItem> items;
   int result;
@@ -347,9 +345,9 @@ StatusOr<std::vector<KeyItem>> KeychainDatabase::items() {
 }
 
 StatusOr<std::optional<KeyItem>> KeychainDatabase::first_item(const Attributes& match) {
-  const SearchStatements& sql = search_statements();
+  const ItemStatements& sql = item_statements();
   const bool by_tag = match.find(Attr::kSecAttrApplicationTag) != nullptr;
-  Statement query(*statements_, by_tag ? sql.first_by_tag.c_str() : sql.first_of_all.c_str());
+  Statement query(*statements_, by_tag ? sql.first_by_tag : sql.first_of_all);
   if (OSStatus status = bind_search(query, match); status != errSecSuccess) {
     return Unexpected(status);
   }
@@ -362,31 +360,22 @@ StatusOr<std::optional<KeyItem>> KeychainDatabase::first_item(const Attributes& 
 }
 
 StatusOr<std::int64_t> KeychainDatabase::insert(const KeyItem& item) {
-  Statement insert(*statements_,
-                   "INSERT INTO key_items (item_class, key_type, key_class, application_tag,"
-                   " label, size_in_bits, permanent, sensitive, extractable, can_sign,"
-                   " synchronizable, private_key) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9,"
-                   " ?10, ?11, ?12)");
-  insert.bind(1, code_of(item.item_class));
-  insert.bind(2, code_of(item.key_type));
-  insert.bind(3, code_of(item.key_class));
-  insert.bind(4, std::span<const std::uint8_t>(item.application_tag));
-  insert.bind(5, std::string_view(item.label));
-  insert.bind(6, item.size_in_bits);
-  insert.bind(7, std::int64_t{item.permanent});
-  insert.bind(8, std::int64_t{item.sensitive});
-  insert.bind(9, std::int64_t{item.extractable});
-  insert.bind(10, std::int64_t{item.can_sign});
-  insert.bind(11, std::int64_t{item.synchronizable});
-  insert.bind(12, item.private_key.view());
+  Statement insert(*statements_, item_statements().insert);
+  if (insert.status() != errSecSuccess) return Unexpected(insert.status());
+  for (std::size_t i = 0; i < kItemAttributeCount; ++i) {
+    if (OSStatus status = bind_value(insert, i, item.values[i]); status != errSecSuccess) {
+      return Unexpected(status);
+    }
+  }
+  insert.bind(static_cast<int>(kItemAttributeCount) + 1, item.private_key.view());
   if (OSStatus status = insert.run(); status != errSecSuccess) return Unexpected(status);
   return sqlite3_last_insert_rowid(db_);
 }
 
 StatusOr<std::int64_t> KeychainDatabase::remove_items(const Attributes& match) {
-  const SearchStatements& sql = search_statements();
+  const ItemStatements& sql = item_statements();
   const bool by_tag = match.find(Attr::kSecAttrApplicationTag) != nullptr;
-  Statement remove(*statements_, by_tag ? sql.remove_by_tag.c_str() : sql.remove_of_all.c_str());
+  Statement remove(*statements_, by_tag ? sql.remove_by_tag : sql.remove_of_all);
   OSStatus status = bind_search(remove, match);
   if (status == errSecSuccess) status = remove.run();
   if (status != errSecSuccess) return Unexpected(status);

@@ -189,11 +189,11 @@ Ref SoftwareKeychain::sec_key_copy_public_key(const Object& key) {
   const KeyObject* found = as_key(key);
   if (found == nullptr || found->key() == nullptr) return nullptr;
   KeyItem public_half = found->item();
-  public_half.key_class = Constant::kSecAttrKeyClassPublic;
-  public_half.permanent = false;
-  public_half.sensitive = false;
-  public_half.extractable = true;
-  public_half.can_sign = false;
+  public_half.set(Attr::kSecAttrKeyClass, Constant::kSecAttrKeyClassPublic);
+  public_half.set(Attr::kSecAttrIsPermanent, false);
+  public_half.set(Attr::kSecAttrIsSensitive, false);
+  public_half.set(Attr::kSecAttrIsExtractable, true);
+  public_half.set(Attr::kSecAttrCanSign, false);
   public_half.private_key = SecretBytes();
   return std::make_unique<KeyObject>(std::move(public_half),
                                      DecodedKey{found->shared_key(), nullptr});
@@ -204,7 +204,8 @@ std::optional<Bytes> SoftwareKeychain::sec_key_copy_external_representation(cons
                                                                             Ref& error) {
   const KeyObject* found = as_key(key);
   OSStatus status = errSecParam;
-  if (found != nullptr && found->item().key_class != Constant::kSecAttrKeyClassPublic) {
+  if (found != nullptr &&
+      found->item().get<Constant>(Attr::kSecAttrKeyClass) != Constant::kSecAttrKeyClassPublic) {
     status = errSecDataNotAvailable;
   } else if (found != nullptr && found->key() != nullptr) {
     Bytes der = encode_public_key(*found->key());
@@ -219,8 +220,9 @@ bool SoftwareKeychain::sec_key_is_algorithm_supported(const Object& key, KeyOper
                                                       KeyAlgorithm algorithm) {
   const KeyObject* found = as_key(key);
   return found != nullptr && found->key() != nullptr &&
-         found->item().key_class == Constant::kSecAttrKeyClassPrivate &&
-         key_type_of(*found->key()) == Constant::kSecAttrKeyTypeRSA && found->item().can_sign &&
+         found->item().get<Constant>(Attr::kSecAttrKeyClass) == Constant::kSecAttrKeyClassPrivate &&
+         key_type_of(*found->key()) == Constant::kSecAttrKeyTypeRSA &&
+         found->item().get<bool>(Attr::kSecAttrCanSign) &&
          operation == KeyOperationType::kSecKeyOperationTypeSign &&
          algorithm == KeyAlgorithm::kSecKeyAlgorithmRSASignatureDigestPKCS1v15SHA256;
 }
