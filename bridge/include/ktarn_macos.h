@@ -8,7 +8,10 @@
  *     {"ok":true,"result":{...}}  or  {"ok":false,"error":"message"}
  *   Each input is a NUL-terminated UTF-8 string or NULL; a NULL or ill-formed input counts as
  *   absent. The bridge never writes to the inputs and keeps no pointer to them after returning.
- *   The call is synchronous and self-contained: nothing is remembered between calls.
+ *   The call is synchronous, and each answer depends only on the inputs and on the state of the
+ *   system at the time (the login keychain, the desktop): what the bridge keeps between calls to
+ *   save work (an open keychain connection, keys already decoded) never changes an answer, and no
+ *   file lock outlives a call. Calls must not overlap: make them from one thread at a time.
  *
  *   Ownership: the returned buffer is allocated with malloc, holds the JSON text followed by one
  *   NUL and is exactly text length + 1 bytes long. It belongs to the caller, who must hand it to

@@ -36,6 +36,13 @@ class SoftwareKeychainKeyTest : public SoftwareKeychainTest {
     return signature.value_or(Bytes());
   }
 
+  // The keychain as another process opens it, with a connection and decoded keys of its own.
+  SharedRef open_in(SoftwareKeychain& process) {
+    Ref keychain;
+    EXPECT_EQ(process.sec_keychain_open(path_, keychain), 0);
+    return SharedRef(std::move(keychain));
+  }
+
   Bytes public_der(const Object& key) {
     Ref public_key = keychain_.sec_key_copy_public_key(key);
     if (!public_key) return {};
@@ -134,6 +141,18 @@ TEST_F(SoftwareKeychainKeyTest, AReplacedKeyIsNeverServedFromAnEarlierDecode) {
   EXPECT_TRUE(verifies(second_der, kDigest, sign(*second, kDigest)));
 }
 
+// Decoded keys are kept, but every lookup reads the keychain first: a key that another process
+// deleted is not found, however recently this process decoded it.
+TEST_F(SoftwareKeychainKeyTest, AKeyDeletedElsewhereIsNotFoundFromMemory) {
+  Ref key = create_and_find("kTARN.gone");
+  ASSERT_TRUE(key);
+  SoftwareKeychain elsewhere;
+  ASSERT_EQ(elsewhere.sec_item_delete(base_query(open_in(elsewhere), "kTARN.gone")), 0);
+  Ref item;
+  EXPECT_EQ(keychain_.sec_item_copy_matching(lookup_query(open_keychain(), "kTARN.gone"), item),
+            errSecItemNotFound);
+}
+
 // Later lookups share one decoded key and its signing context; using it for one key object
 // must leave it fit for every other, in any order.
 TEST_F(SoftwareKeychainKeyTest, KeysFoundAgainShareOneSignerThatStaysUsable) {
@@ -155,12 +174,8 @@ TEST_F(SoftwareKeychainKeyTest, AnotherProcessViewFindsTheSameKey) {
   Ref key = create_and_find("kTARN.shared");
   ASSERT_TRUE(key);
   SoftwareKeychain fresh;
-  Ref keychain;
-  ASSERT_EQ(fresh.sec_keychain_open(path_, keychain), 0);
   Ref item;
-  ASSERT_EQ(fresh.sec_item_copy_matching(
-                lookup_query(SharedRef(std::move(keychain)), "kTARN.shared"), item),
-            0);
+  ASSERT_EQ(fresh.sec_item_copy_matching(lookup_query(open_in(fresh), "kTARN.shared"), item), 0);
   EXPECT_EQ(public_der(*item), public_der(*key));
 }
 

@@ -2,6 +2,7 @@
 // locked keychain refuses to be searched or changed, and no read outlives the keychain's use.
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <functional>
 
 #include "bridge/platform/software/keychain_objects.hpp"
@@ -221,6 +222,23 @@ TEST_F(SoftwareKeychainQueryTest, TheReadOfAStatusCheckEndsWithTheLookupOrTheKey
     c.use(keychain_, opened);
     EXPECT_EQ(write_without_waiting(path_), SQLITE_OK);
   }
+}
+
+// The read a status check keeps belongs to the file it began on: a keychain put in its place
+// meanwhile is not half-read by the lookup that follows, and the next open finds it.
+TEST_F(SoftwareKeychainQueryTest, AFileReplacedWhileAReadIsKeptIsFoundByTheNextOpen) {
+  const std::string other = home_ + "/Library/Keychains/other.keychain-db";
+  {
+    SoftwareKeychain elsewhere;
+    Ref empty;
+    ASSERT_EQ(elsewhere.sec_keychain_open(other, empty), 0);
+  }
+  std::uint32_t status = 0;
+  ASSERT_EQ(keychain_.sec_keychain_get_status(*keychain_object_, status), 0);
+  ASSERT_EQ(std::rename(other.c_str(), path_.c_str()), 0);
+  EXPECT_EQ(found_label(lookup_query(keychain_object_, "kTARN.a")), "first");
+  EXPECT_EQ(found_label(lookup_query(open_keychain(), "kTARN.a")),
+            std::to_string(errSecItemNotFound));
 }
 
 }  // namespace

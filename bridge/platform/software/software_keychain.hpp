@@ -3,6 +3,25 @@
 // and an RSA private key (OpenSSL); every operation is one transaction, and processes sharing a
 // keychain wait for each other. Objects from another implementation are refused with errSecParam.
 // The status codes are those of keychain_status.hpp.
+//
+// What it keeps between calls, for as long as the process lives (the default platform's
+// instance), because setting each up again costs more than a whole operation, and how each is
+// proven still valid before it is used:
+// - The SQLite connection of the last keychain opened, with its prepared statements and the
+//   keychain's folder held open. Every open vets the folders and the file again, and the
+//   connection is reused only while the path names the very file, in the very folder, it was
+//   opened on; a file whose size or change time moved since it last proved to be a sound
+//   keychain is checked again first. SQLite itself rereads what another process committed at
+//   the start of each transaction, and the statements are found by their text.
+// - The home folder, resolved once, so that a home reached through a symbolic link names one
+//   folder for the whole run; the folders below it are vetted at every open.
+// - Keys already decoded (at most eight), each with its signing context. A key is found only by
+//   the exact bytes just read from the keychain for this use, so a changed, replaced or removed
+//   item is never answered from memory; removing items forgets them all at once.
+// - Within one bridge call only: the read the keychain's status check begins, which the lookup
+//   that follows takes over, so the lock state and the item come from one state of the file. It
+//   ends with that lookup, with any other transaction, or when the keychain object is released,
+//   whichever comes first; a file replaced meanwhile is found out by the next open.
 #pragma once
 
 #include "bridge/platform/keychain.hpp"
@@ -36,12 +55,9 @@ class SoftwareKeychain final : public Keychain {
   Ref key_object(KeyItem item);
   StatusOr<std::shared_ptr<KeychainDatabase>> connection(const std::string& path);
 
-  // Decoded keys outlive one call only inside this object, which lives as long as the process.
   DecodedKeyCache decoded_keys_;
-  // The database connection of the last keychain opened, reused while the same file is vetted
-  // at the same path, since setting up a connection costs more than the whole operation.
   std::shared_ptr<KeychainDatabase> last_connection_;
-  std::string home_;  // the resolved home folder, once asked for
+  std::string home_;
 };
 
 }  // namespace ktarn::platform::software
