@@ -30,27 +30,36 @@ void count_if_unwiped(void* block) {
   }
 }
 
-}  // namespace
-
-void* operator new(std::size_t size) {
+// Every replacement goes through these two, kept out of line: inlined next to the library's own
+// allocations, g++ takes the malloc/free pair for a mismatched new/delete.
+[[gnu::noinline]] void* allocate(std::size_t size) {
   if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) {
-  return operator new(size);
-}
-void operator delete(void* block) noexcept {
+[[gnu::noinline]] void release(void* block) noexcept {
   count_if_unwiped(block);
   std::free(block);
 }
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  return allocate(size);
+}
+void* operator new[](std::size_t size) {
+  return allocate(size);
+}
+void operator delete(void* block) noexcept {
+  release(block);
+}
 void operator delete[](void* block) noexcept {
-  operator delete(block);
+  release(block);
 }
 void operator delete(void* block, std::size_t) noexcept {
-  operator delete(block);
+  release(block);
 }
 void operator delete[](void* block, std::size_t) noexcept {
-  operator delete(block);
+  release(block);
 }
 
 namespace ktarn::platform::software {
