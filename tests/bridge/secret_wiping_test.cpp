@@ -30,15 +30,19 @@ void count_if_unwiped(void* block) {
   }
 }
 
-// Every replacement goes through these two, kept out of line: inlined next to the library's own
+// Every replacement, the no-throw forms included (the libraries' own allocations must meet this
+// file's releases), goes through these, kept out of line: inlined next to the library's own
 // allocations, g++ takes the malloc/free pair for a mismatched new/delete.
-[[gnu::noinline]] void* allocate(std::size_t size) {
-  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
-  throw std::bad_alloc();
+[[gnu::noinline]] void* allocate_or_null(std::size_t size) noexcept {
+  return std::malloc(size == 0 ? 1 : size);
 }
 [[gnu::noinline]] void release(void* block) noexcept {
   count_if_unwiped(block);
   std::free(block);
+}
+void* allocate(std::size_t size) {
+  if (void* block = allocate_or_null(size)) return block;
+  throw std::bad_alloc();
 }
 
 }  // namespace
@@ -48,6 +52,12 @@ void* operator new(std::size_t size) {
 }
 void* operator new[](std::size_t size) {
   return allocate(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return allocate_or_null(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return allocate_or_null(size);
 }
 void operator delete(void* block) noexcept {
   release(block);
@@ -59,6 +69,12 @@ void operator delete(void* block, std::size_t) noexcept {
   release(block);
 }
 void operator delete[](void* block, std::size_t) noexcept {
+  release(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+  release(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
   release(block);
 }
 
