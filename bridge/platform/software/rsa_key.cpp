@@ -116,8 +116,9 @@ Signer make_sha256_signer(EVP_PKEY& key) {
 
 Signer make_sha256_signer(KeyContext sign, EVP_PKEY& public_half,
                           std::shared_ptr<const void> owner) {
-  auto signer =
-      std::make_shared<Sha256Signer>(std::move(owner), std::move(sign), context_for(public_half));
+  // Braced, since clang does not yet build an aggregate from parentheses.
+  auto signer = std::make_shared<Sha256Signer>(
+      Sha256Signer{std::move(owner), std::move(sign), context_for(public_half)});
   if (!signer->sign || !signer->verify || EVP_PKEY_sign_init(signer->sign.get()) <= 0 ||
       !set_sha256_padding(*signer->sign) || EVP_PKEY_verify_init(signer->verify.get()) <= 0 ||
       !set_sha256_padding(*signer->verify)) {
