@@ -30,6 +30,7 @@ enum class Attr {
   kSecAttrIsExtractable,
   kSecAttrCanSign,
   kSecAttrSynchronizable,
+  kSecAttrTokenID,  // where a key lives: the software keychain or a TPM
   kSecMatchSearchList,
   kSecMatchLimit,
   kSecReturnRef,
@@ -44,6 +45,8 @@ enum class Constant {
   kSecAttrKeyTypeECSECPrimeRandom,
   kSecAttrKeyClassPrivate,
   kSecAttrKeyClassPublic,
+  kSecAttrTokenIDSoftware,
+  kSecAttrTokenIDTpm,
   kSecMatchLimitOne,
 };
 
@@ -52,8 +55,9 @@ struct Attributes;
 // bool: a CFBoolean; int64: a CFNumber; string: text; Bytes: a data object; Constant; a list of
 // platform objects (kSecMatchSearchList); one platform object (kSecUseKeychain); a nested
 // dictionary (kSecPrivateKeyAttrs).
-using AttrValue = std::variant<bool, std::int64_t, std::string, Bytes, Constant,
-                               std::vector<SharedRef>, SharedRef, std::shared_ptr<const Attributes>>;
+using AttrValue =
+    std::variant<bool, std::int64_t, std::string, Bytes, Constant, std::vector<SharedRef>,
+                 SharedRef, std::shared_ptr<const Attributes>>;
 
 struct Attributes {
   std::map<Attr, AttrValue> members;

@@ -124,32 +124,34 @@ class KeychainToolTest : public ::testing::Test {
 TEST_F(KeychainToolTest, KeychainLifecycle) {
   EXPECT_EQ(ok({"status"}), "missing\n");
   EXPECT_NE(fails({"lock"}).find("-25294"), std::string::npos);
-  EXPECT_EQ(ok({"create"}), "");
+  EXPECT_EQ(ok({"create", "--software"}), "");
   struct stat info {};
   ASSERT_EQ(::stat(keychain_path().c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   EXPECT_NE(fails({"create"}).find("-25296"), std::string::npos);
-  EXPECT_EQ(ok({"status"}), "unlocked\n");
+  EXPECT_EQ(ok({"status"}), "unlocked storage=software\n");
   EXPECT_EQ(ok({"list"}), "");
   EXPECT_EQ(ok({"lock"}), "");
-  EXPECT_EQ(ok({"status"}), "locked\n");
+  EXPECT_EQ(ok({"status"}), "locked storage=software\n");
   EXPECT_NE(fails({"list"}).find("-25308"), std::string::npos);
   EXPECT_EQ(ok({"unlock"}), "");
-  EXPECT_EQ(ok({"status"}), "unlocked\n");
+  EXPECT_EQ(ok({"status"}), "unlocked storage=software\n");
 }
 
 TEST_F(KeychainToolTest, ImportedKeysAreListedOldestFirstWithTheirAttributes) {
-  ok({"create"});
+  ok({"create", "--software"});
   ok({"import", write_pem("small.pem", rsa_pem(1024, true)), "--tag", "kTARN.small"});
   ok({"import", write_pem("big.pem", rsa_pem(2048, false)), "--tag", "kTARN.big", "--label",
       "spare key", "--extractable", "--synchronizable"});
   EXPECT_EQ(ok({"list"}),
-            "tag=kTARN.small label=kTARN.small bits=1024 extractable=0 synchronizable=0\n"
-            "tag=kTARN.big label=spare%20key bits=2048 extractable=1 synchronizable=1\n");
+            "tag=kTARN.small label=kTARN.small bits=1024 extractable=0 synchronizable=0 "
+            "storage=software\n"
+            "tag=kTARN.big label=spare%20key bits=2048 extractable=1 synchronizable=1 "
+            "storage=software\n");
 }
 
 TEST_F(KeychainToolTest, ImportFailuresStoreNothing) {
-  ok({"create"});
+  ok({"create", "--software"});
   std::string key = write_pem("key.pem", rsa_pem(1024, false));
   std::string encrypted = home_.path() + "/encrypted.pem";
   {
@@ -182,16 +184,16 @@ TEST_F(KeychainToolTest, ImportFailuresStoreNothing) {
 }
 
 TEST_F(KeychainToolTest, TheNewerKeychainNameWinsWhenItExists) {
-  ok({"create"});
+  ok({"create", "--software"});
   std::filesystem::copy_file(keychain_path(), keychain_path() + "-db");
   ok({"lock"});
-  EXPECT_EQ(ok({"status"}), "locked\n");
+  EXPECT_EQ(ok({"status"}), "locked storage=software\n");
   std::filesystem::remove(keychain_path() + "-db");
-  EXPECT_EQ(ok({"status"}), "unlocked\n");
+  EXPECT_EQ(ok({"status"}), "unlocked storage=software\n");
 }
 
 TEST_F(KeychainToolTest, AnUnsafeKeychainIsRefused) {
-  ok({"create"});
+  ok({"create", "--software"});
   ::chmod(keychain_path().c_str(), 0666);
   EXPECT_NE(fails({"status"}).find("-61"), std::string::npos);
   ::chmod(keychain_path().c_str(), 0600);
@@ -221,15 +223,27 @@ struct ReadingCase {
 TEST_F(KeychainToolTest, ReadingCommandsLeaveTheKeychainAsItWas) {
   const std::string pem = write_pem("key.pem", rsa_pem(1024, false));
   const ReadingCase cases[] = {
-      {"empty file, as a companion killed at once leaves it", {}, 0600, "unlocked\n", true},
-      {"new keychain", {{"create"}}, 0600, "unlocked\n", true},
-      {"locked keychain", {{"create"}, {"lock"}}, 0600, "locked\n", false},
-      {"keychain with a key",
-       {{"create"}, {"import", pem, "--tag", "kTARN.read"}},
+      {"empty file, as a companion killed at once leaves it",
+       {},
        0600,
-       "unlocked\n",
+       "unlocked storage=undecided\n",
        true},
-      {"keychain others can read", {{"create"}}, 0644, "unlocked\n", true},
+      {"new keychain", {{"create", "--software"}}, 0600, "unlocked storage=software\n", true},
+      {"locked keychain",
+       {{"create", "--software"}, {"lock"}},
+       0600,
+       "locked storage=software\n",
+       false},
+      {"keychain with a key",
+       {{"create", "--software"}, {"import", pem, "--tag", "kTARN.read"}},
+       0600,
+       "unlocked storage=software\n",
+       true},
+      {"keychain others can read",
+       {{"create", "--software"}},
+       0644,
+       "unlocked storage=software\n",
+       true},
   };
   const std::string folder = home_.path() + "/Library/Keychains";
   for (const ReadingCase& reading : cases) {
@@ -261,9 +275,9 @@ TEST_F(KeychainToolTest, AHomeReachedThroughALinkIsUsedAndALinkedKeychainFolderI
   std::filesystem::create_directory_symlink(home_.path(), linked_home);
   EXPECT_NE(companion_key_request(linked_home).out.find("\"ok\":true"), std::string::npos);
   const ToolResult status = run_tool(linked_home, home_, {"status"});
-  EXPECT_EQ(status.out, "unlocked\n") << status.err;
+  EXPECT_EQ(status.out, "unlocked storage=software\n") << status.err;
   EXPECT_EQ(run_tool(linked_home, home_, {"list"}).out.find("tag=kTARN.SealedBrowser.Demo.v1"), 0u);
-  EXPECT_EQ(ok({"status"}), "unlocked\n");
+  EXPECT_EQ(ok({"status"}), "unlocked storage=software\n");
 
   const std::string library = home_.path() + "/Library";
   std::filesystem::rename(library + "/Keychains", library + "/Elsewhere");
@@ -278,7 +292,7 @@ TEST_F(KeychainToolTest, AHomeReachedThroughALinkIsUsedAndALinkedKeychainFolderI
 // What the tool stores is what the companion finds: keys that break its policy are reported and
 // left alone, a locked keychain is refused, and a key it created shows up in the list.
 TEST_F(KeychainToolTest, TheCompanionHonoursWhatTheToolStored) {
-  ok({"create"});
+  ok({"create", "--software"});
   const std::string name = "kTARN.SealedBrowser.Demo.v1";
   ok({"import", write_pem("small.pem", rsa_pem(1024, true)), "--tag", name});
   EXPECT_NE(companion_key_request().out.find(
@@ -288,18 +302,18 @@ TEST_F(KeychainToolTest, TheCompanionHonoursWhatTheToolStored) {
   EXPECT_NE(companion_key_request().out.find("Login Keychain is locked or unavailable."),
             std::string::npos);
   ok({"unlock"});
-  EXPECT_EQ(ok({"list"}),
-            "tag=" + name + " label=" + name + " bits=1024 extractable=0 synchronizable=0\n");
+  EXPECT_EQ(ok({"list"}), "tag=" + name + " label=" + name +
+                              " bits=1024 extractable=0 synchronizable=0 storage=software\n");
 
   std::filesystem::remove(keychain_path());
-  ok({"create"});
+  ok({"create", "--software"});
   ok({"import", write_pem("big.pem", rsa_pem(2048, false)), "--tag", name, "--extractable"});
   EXPECT_NE(companion_key_request().out.find("Device key is extractable"), std::string::npos);
 
   std::filesystem::remove(keychain_path());
   EXPECT_NE(companion_key_request().out.find("\"ok\":true"), std::string::npos);
-  EXPECT_EQ(ok({"list"}),
-            "tag=" + name + " label=" + name + " bits=2048 extractable=0 synchronizable=0\n");
+  EXPECT_EQ(ok({"list"}), "tag=" + name + " label=" + name +
+                              " bits=2048 extractable=0 synchronizable=0 storage=software\n");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "bridge/platform/software/keychain_database.hpp"
 #include "bridge/platform/software/keychain_status.hpp"
 #include "bridge/platform/software/software_keychain.hpp"
+#include "bridge/platform/software/tpm_key.hpp"
 
 namespace ktarn::tools {
 
@@ -27,12 +28,22 @@ CommandResult failure(const std::string& what, OSStatus status) {
   return {false, what + " (OSStatus " + std::to_string(status) + ")"};
 }
 
+// As the companion chooses for a keychain it makes: the TPM when one answers.
+Constant tpm_when_reachable() {
+  return TpmKeys().reachable() ? Constant::kSecAttrTokenIDTpm : Constant::kSecAttrTokenIDSoftware;
+}
+
 // The existing keychain at path; commands other than create never make one, and those that
-// only read open it read-only, so they leave the file exactly as it was.
+// only read open it read-only, so they leave the file exactly as it was. (An empty file is laid
+// out by the first command that writes, as the companion would.)
 StatusOr<std::unique_ptr<KeychainDatabase>> open_existing(const std::string& path,
                                                           KeychainAccess access) {
   if (!SoftwareKeychain().file_exists_at_path(path)) return Unexpected(errSecNoSuchKeychain);
-  return KeychainDatabase::open(path, access);
+  return KeychainDatabase::open(path, access, tpm_when_reachable);
+}
+
+std::string_view storage_word(Constant storage) {
+  return storage == Constant::kSecAttrTokenIDTpm ? "tpm" : "software";
 }
 
 CommandResult open_failure(const std::string& path, OSStatus status) {
@@ -108,19 +119,32 @@ CommandResult show_status(const std::string& path) {
   if (!SoftwareKeychain().file_exists_at_path(path)) return {true, "missing\n"};
   auto database = open_existing(path, KeychainAccess::kReadOnly);
   if (!database) return open_failure(path, database.error());
-  if ((*database)->awaits_layout()) return {true, "unlocked\n"};
+  // Where an empty file's keys go is chosen by whatever first lays it out.
+  if ((*database)->awaits_layout()) return {true, "unlocked storage=undecided\n"};
   auto transaction = (*database)->begin_read();
   if (!transaction) return failure("cannot read the keychain", transaction.error());
   auto locked = (*database)->is_locked();
   if (!locked) return failure("cannot read the keychain's lock state", locked.error());
-  return {true, *locked ? "locked\n" : "unlocked\n"};
+  auto storage = (*database)->new_key_storage();
+  if (!storage) return failure("cannot read where the keychain's keys go", storage.error());
+  CommandResult result{true, *locked ? "locked" : "unlocked"};
+  result.text += " storage=";
+  result.text += storage_word(*storage);
+  result.text += '\n';
+  return result;
 }
 
-CommandResult create_keychain(const std::string& path) {
+CommandResult create_keychain(const std::string& path, NewKeys new_keys) {
   if (SoftwareKeychain().file_exists_at_path(path)) {
     return failure("a keychain already exists at " + path, errSecDuplicateKeychain);
   }
-  auto database = KeychainDatabase::open(path, KeychainAccess::kReadWrite);
+  Constant storage = Constant::kSecAttrTokenIDSoftware;
+  if (new_keys != NewKeys::kSoftware) storage = tpm_when_reachable();
+  if (new_keys == NewKeys::kTpm && storage != Constant::kSecAttrTokenIDTpm) {
+    return failure("no TPM is reachable; nothing was created", errSecIO);
+  }
+  auto database =
+      KeychainDatabase::open(path, KeychainAccess::kReadWrite, [storage] { return storage; });
   if (!database) return failure("cannot create the keychain at " + path, database.error());
   return {};
 }

@@ -26,7 +26,11 @@ struct CommandResult {
 std::string login_keychain_path();
 
 CommandResult show_status(const std::string& path);
-CommandResult create_keychain(const std::string& path);
+// Where a new keychain's keys go: in the TPM when one answers, always in the TPM (refused when
+// none answers), or always in software.
+enum class NewKeys { kTpmWhenReachable, kTpm, kSoftware };
+
+CommandResult create_keychain(const std::string& path, NewKeys new_keys);
 CommandResult set_lock_state(const std::string& path, bool locked);
 CommandResult list_key_items(const std::string& path);
 CommandResult import_key(const std::string& path, const ImportRequest& request);

@@ -1,5 +1,5 @@
 // ktarn-keychain: administration of the software login keychain the companion uses.
-//   ktarn-keychain status | create | lock | unlock | list
+//   ktarn-keychain status | create [--tpm|--software] | lock | unlock | list
 //   ktarn-keychain import PEMFILE --tag TAG [--label LABEL] [--extractable] [--synchronizable]
 // Exit status 0 on success; 1 with one line on standard error otherwise.
 #include <cstdio>
@@ -12,9 +12,11 @@
 namespace {
 
 using ktarn::tools::CommandResult;
+using ktarn::tools::NewKeys;
 
 constexpr const char* kUsage =
-    "usage: ktarn-keychain status|create|lock|unlock|list, or ktarn-keychain import PEMFILE "
+    "usage: ktarn-keychain status|create [--tpm|--software]|lock|unlock|list, or ktarn-keychain "
+    "import PEMFILE "
     "--tag TAG [--label LABEL] [--extractable] [--synchronizable]";
 
 CommandResult usage() {
@@ -53,9 +55,14 @@ CommandResult run(const std::string& command, const std::vector<std::string>& ar
     auto request = import_request(args);
     return request ? ktarn::tools::import_key(path, *request) : usage();
   }
+  if (command == "create" && args.size() == 1) {
+    if (args[0] == "--tpm") return ktarn::tools::create_keychain(path, NewKeys::kTpm);
+    if (args[0] == "--software") return ktarn::tools::create_keychain(path, NewKeys::kSoftware);
+    return usage();
+  }
   if (!args.empty()) return usage();
   if (command == "status") return ktarn::tools::show_status(path);
-  if (command == "create") return ktarn::tools::create_keychain(path);
+  if (command == "create") return ktarn::tools::create_keychain(path, NewKeys::kTpmWhenReachable);
   if (command == "lock") return ktarn::tools::set_lock_state(path, true);
   if (command == "unlock") return ktarn::tools::set_lock_state(path, false);
   if (command == "list") return ktarn::tools::list_key_items(path);

@@ -6,12 +6,14 @@ namespace ktarn::platform::software {
 
 namespace {
 
-constexpr std::array<std::pair<Constant, std::string_view>, 5> kConstantCodes = {{
+constexpr std::array<std::pair<Constant, std::string_view>, 7> kConstantCodes = {{
     {Constant::kSecClassKey, "key"},
     {Constant::kSecAttrKeyTypeRSA, "rsa"},
     {Constant::kSecAttrKeyTypeECSECPrimeRandom, "ec"},
     {Constant::kSecAttrKeyClassPrivate, "private"},
     {Constant::kSecAttrKeyClassPublic, "public"},
+    {Constant::kSecAttrTokenIDSoftware, "software"},
+    {Constant::kSecAttrTokenIDTpm, "tpm"},
 }};
 
 }  // namespace

@@ -1,6 +1,8 @@
-// A key item as the keychain stores it: its attributes and the private key's DER. Items only ever
-// hold RSA private keys today; class, type and key class are stored all the same, so a query is
-// matched against what the item says it is rather than against an assumption.
+// A key item as the keychain stores it: its attributes and the private key's stored form, which
+// is its DER for a software key and the TPM-wrapped blob for a key that lives in a TPM (the
+// storage attribute says which). Items only ever hold RSA private keys today; class, type and key
+// class are stored all the same, so a query is matched against what the item says it is rather than
+// against an assumption.
 //
 // kItemAttributes is the one description of those attributes: the query member each answers to,
 // the column that stores it, its value in an item that does not state it (whose kind is the kind
@@ -41,6 +43,7 @@ inline const std::array kItemAttributes = std::to_array<ItemAttribute>({
     {Attr::kSecAttrIsExtractable, "extractable", false, true, "extractable"},
     {Attr::kSecAttrCanSign, "can_sign", true, true, ""},
     {Attr::kSecAttrSynchronizable, "synchronizable", false, true, "synchronizable"},
+    {Attr::kSecAttrTokenID, "storage", Constant::kSecAttrTokenIDSoftware, false, "storage"},
 });
 inline constexpr std::size_t kItemAttributeCount = std::tuple_size_v<decltype(kItemAttributes)>;
 
@@ -66,7 +69,12 @@ struct KeyItem {
 
   std::int64_t id = 0;  // insertion order: a smaller id is an older item
   std::array<AttrValue, kItemAttributeCount> values;  // in the order of kItemAttributes
-  SecretBytes private_key;                            // PKCS #1 RSAPrivateKey DER
+  // PKCS #1 RSAPrivateKey DER; for a key in the TPM, the blob only that TPM can load.
+  SecretBytes private_key;
+
+  bool in_tpm() const {
+    return get<Constant>(Attr::kSecAttrTokenID) == Constant::kSecAttrTokenIDTpm;
+  }
 };
 
 }  // namespace ktarn::platform::software

@@ -20,13 +20,17 @@ namespace {
 
 // Marks a database as a keychain ("ktrn"), and the layout of its tables.
 constexpr int kApplicationId = 0x6b74726e;
-constexpr int kLayoutVersion = 1;
+// Layout 2 added where a key lives (storage) and where the keychain's new keys go
+// (new_key_storage); a keychain of layout 1 holds software keys only and makes them.
+constexpr int kFirstLayoutVersion = 1;
+constexpr int kLayoutVersion = 2;
 constexpr int kBusyTimeoutMs = 30000;
 
 constexpr const char* kCreateLayout = R"sql(
 CREATE TABLE keychain_state (
   id INTEGER PRIMARY KEY CHECK (id = 1),
-  locked INTEGER NOT NULL
+  locked INTEGER NOT NULL,
+  new_key_storage TEXT NOT NULL DEFAULT 'software'
 ) STRICT;
 INSERT INTO keychain_state (id, locked) VALUES (1, 0);
 CREATE TABLE key_items (
@@ -42,11 +46,29 @@ CREATE TABLE key_items (
   extractable INTEGER NOT NULL,
   can_sign INTEGER NOT NULL,
   synchronizable INTEGER NOT NULL,
-  private_key BLOB NOT NULL
+  private_key BLOB NOT NULL,
+  storage TEXT NOT NULL DEFAULT 'software'
 ) STRICT;
 CREATE INDEX key_items_by_tag ON key_items (application_tag);
 PRAGMA application_id = 1802793582;
-PRAGMA user_version = 1;
+PRAGMA user_version = 2;
+)sql";
+
+// A keychain of layout 1 gains the two columns, its keys and its new keys staying software ones,
+// and then has the very layout a new keychain gets.
+constexpr const char* kUpgradeFirstLayout = R"sql(
+ALTER TABLE keychain_state ADD COLUMN new_key_storage TEXT NOT NULL DEFAULT 'software';
+ALTER TABLE key_items ADD COLUMN storage TEXT NOT NULL DEFAULT 'software';
+PRAGMA user_version = 2;
+)sql";
+
+// A connection that may not write reads a keychain of layout 1 through views that give it the
+// columns of the current layout; they live in this connection's own temporary schema, which
+// names resolve in first, and never in the file.
+constexpr const char* kReadFirstLayout = R"sql(
+CREATE TEMP VIEW keychain_state AS SELECT *, 'software' AS new_key_storage
+  FROM main.keychain_state;
+CREATE TEMP VIEW key_items AS SELECT *, 'software' AS storage FROM main.key_items;
 )sql";
 static_assert(kApplicationId == 1802793582);
 
@@ -178,16 +200,16 @@ OSStatus bind_search(Statement& statement, const Attributes& match) {
 
 }  // namespace
 
-StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(const std::string& path,
-                                                                   KeychainAccess access) {
+StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(
+    const std::string& path, KeychainAccess access, NewKeyStorageChoice new_key_storage) {
   auto vetted = vet_keychain_file(path, access);
   if (!vetted) return Unexpected(vetted.error());
-  return open(path, std::move(*vetted), access);
+  return open(path, std::move(*vetted), access, std::move(new_key_storage));
 }
 
-StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(const std::string& path,
-                                                                   VettedKeychain vetted,
-                                                                   KeychainAccess access) {
+StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(
+    const std::string& path, VettedKeychain vetted, KeychainAccess access,
+    NewKeyStorageChoice new_key_storage) {
   const char* file_layer = held_folder_vfs();
   if (file_layer == nullptr) return Unexpected(errSecAllocate);
   const bool read_only = access == KeychainAccess::kReadOnly;
@@ -197,7 +219,8 @@ StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(const std::st
                                    SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
                                file_layer);
   const FileChange change = vetted.change;
-  std::unique_ptr<KeychainDatabase> database(new KeychainDatabase(db, path, vetted, access));
+  std::unique_ptr<KeychainDatabase> database(
+      new KeychainDatabase(db, path, vetted, access, std::move(new_key_storage)));
   if (result != SQLITE_OK) return Unexpected(status_from_sqlite(result));
   if (!is_same_file(database->folder_, database->identity_)) {
     return Unexpected(errSecInvalidKeychain);
@@ -210,13 +233,14 @@ StatusOr<std::unique_ptr<KeychainDatabase>> KeychainDatabase::open(const std::st
 }
 
 KeychainDatabase::KeychainDatabase(sqlite3* db, std::string path, VettedKeychain& vetted,
-                                   KeychainAccess access)
+                                   KeychainAccess access, NewKeyStorageChoice new_key_storage)
     : db_(db),
       statements_(std::make_unique<StatementCache>(db)),
       path_(std::move(path)),
       folder_(std::move(vetted.folder)),
       identity_(vetted.identity),
-      read_only_(access == KeychainAccess::kReadOnly) {}
+      read_only_(access == KeychainAccess::kReadOnly),
+      choose_new_key_storage_(std::move(new_key_storage)) {}
 
 KeychainDatabase::~KeychainDatabase() {
   kept_read_.reset();
@@ -246,31 +270,45 @@ OSStatus KeychainDatabase::make_keychain_if_changed(const FileChange& change) {
 
 // A fresh file (empty, or only just created by a process that died before finishing) becomes
 // an empty unlocked keychain, or is left as it is by a read-only connection; a database with
-// anything else in it must already be a keychain, and a sound one.
+// anything else in it must already be a keychain, and a sound one. A keychain of the first layout
+// is upgraded, or read as if it were, by a connection that may not write.
 OSStatus KeychainDatabase::make_keychain_if_empty() {
   constexpr const char* kProbe =
       "SELECT (SELECT application_id FROM pragma_application_id),"
       " (SELECT user_version FROM pragma_user_version),"
       " (SELECT count(*) FROM sqlite_schema)";
+  Constant new_keys = Constant::kSecAttrTokenIDSoftware;
   for (int pass = 0; pass < 2; ++pass) {
+    // Asked outside any transaction, since asking a TPM may take a while.
+    if (pass == 1 && choose_new_key_storage_) new_keys = choose_new_key_storage_();
     auto transaction = pass == 0 ? begin_read() : begin_write();
     if (!transaction) return transaction.error();
     Statement probe(*statements_, kProbe);
     if (probe.status() != errSecSuccess) return probe.status();
     int result = probe.step();
     if (result != SQLITE_ROW) return status_from_sqlite(result);
-    if (probe.integer(0) == kApplicationId && probe.integer(1) == kLayoutVersion) {
-      return check_integrity();
+    const std::int64_t application = probe.integer(0);
+    const std::int64_t version = probe.integer(1);
+    if (application == kApplicationId && version == kLayoutVersion) return check_integrity();
+    if (application == kApplicationId && version == kFirstLayoutVersion) {
+      if (OSStatus status = check_integrity(); status != errSecSuccess) return status;
+      if (read_only_) return execute(db_, kReadFirstLayout);
+      if (pass == 0) continue;
+      if (OSStatus status = execute(db_, kUpgradeFirstLayout); status != errSecSuccess) {
+        return status;
+      }
+      return transaction->commit();
     }
-    if (probe.integer(0) != 0 || probe.integer(1) != 0 || probe.integer(2) != 0) {
-      return errSecInvalidKeychain;
-    }
+    if (application != 0 || version != 0 || probe.integer(2) != 0) return errSecInvalidKeychain;
     if (read_only_) {
       awaits_layout_ = true;
       return errSecSuccess;
     }
     if (pass == 1) {
       if (OSStatus status = execute(db_, kCreateLayout); status != errSecSuccess) return status;
+      Statement record(*statements_, "UPDATE keychain_state SET new_key_storage = ?1 WHERE id = 1");
+      record.bind(1, stored_code(new_keys));
+      if (OSStatus status = record.run(); status != errSecSuccess) return status;
       return transaction->commit();
     }
   }
@@ -334,6 +372,19 @@ OSStatus KeychainDatabase::set_locked(bool locked) {
   Statement update(*statements_, "UPDATE keychain_state SET locked = ?1 WHERE id = 1");
   update.bind(1, std::int64_t{locked ? 1 : 0});
   return update.run();
+}
+
+StatusOr<Constant> KeychainDatabase::new_key_storage() {
+  Statement query(*statements_, "SELECT new_key_storage FROM keychain_state WHERE id = 1");
+  if (query.status() != errSecSuccess) return Unexpected(query.status());
+  int result = query.step();
+  if (result == SQLITE_DONE) return Unexpected(errSecInvalidKeychain);
+  if (result != SQLITE_ROW) return Unexpected(status_from_sqlite(result));
+  auto storage = constant_of_code(query.text(0));
+  if (storage != Constant::kSecAttrTokenIDSoftware && storage != Constant::kSecAttrTokenIDTpm) {
+    return Unexpected(errSecInvalidKeychain);
+  }
+  return *storage;
 }
 
 OSStatus KeychainDatabase::check_integrity() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,16 +25,23 @@ class StatementCache;
 
 namespace ktarn::platform::software {
 
+// Where the new keys of a keychain about to be made will go (kSecAttrTokenIDSoftware or
+// kSecAttrTokenIDTpm); asked only when a keychain is made, and software when there is none.
+using NewKeyStorageChoice = std::function<Constant()>;
+
 class KeychainDatabase {
  public:
   // Opens the keychain at path. Read-write, an empty unlocked keychain is created where nothing
-  // exists yet; read-only, nothing is created or written, and an empty file stays empty.
+  // exists yet, its new keys going where new_key_storage says; read-only, nothing is created or
+  // written, and an empty file stays empty.
   static StatusOr<std::unique_ptr<KeychainDatabase>> open(const std::string& path,
-                                                          KeychainAccess access);
+                                                          KeychainAccess access,
+                                                          NewKeyStorageChoice new_key_storage = {});
   // Opens the database in the vetted file, whose folder the connection then keeps.
   static StatusOr<std::unique_ptr<KeychainDatabase>> open(const std::string& path,
                                                           VettedKeychain vetted,
-                                                          KeychainAccess access);
+                                                          KeychainAccess access,
+                                                          NewKeyStorageChoice new_key_storage = {});
   // Whether this connection is to the file now vetted at path, in the same folder.
   bool is_open_on(const std::string& path, const VettedKeychain& vetted) const {
     return path == path_ && vetted.folder.identity == folder_.identity &&
@@ -80,6 +88,8 @@ class KeychainDatabase {
   // Inside a transaction:
   StatusOr<bool> is_locked();
   OSStatus set_locked(bool locked);
+  // Where the keychain's new keys go: kSecAttrTokenIDSoftware or kSecAttrTokenIDTpm.
+  StatusOr<Constant> new_key_storage();
   // errSecInvalidKeychain unless SQLite's integrity check finds the file sound (its pages, and
   // the tag index agreeing with the items), so that a damaged keychain is never taken for one
   // without the key.
@@ -94,7 +104,8 @@ class KeychainDatabase {
   StatusOr<std::int64_t> remove_items(const Attributes& match);
 
  private:
-  KeychainDatabase(sqlite3* db, std::string path, VettedKeychain& vetted, KeychainAccess access);
+  KeychainDatabase(sqlite3* db, std::string path, VettedKeychain& vetted, KeychainAccess access,
+                   NewKeyStorageChoice new_key_storage);
   OSStatus configure();
   StatusOr<Transaction> begin(const char* statement);
   OSStatus make_keychain_if_empty();
@@ -105,6 +116,7 @@ class KeychainDatabase {
   KeychainFolder folder_;  // open for as long as SQLite may name files through it
   FileIdentity identity_;
   bool read_only_;
+  NewKeyStorageChoice choose_new_key_storage_;
   bool awaits_layout_ = false;
   std::optional<FileChange> vetted_;  // the file's state when it last proved to be a keychain
   std::optional<Transaction> kept_read_;

@@ -85,7 +85,11 @@ StatusOr<std::shared_ptr<KeychainDatabase>> SoftwareKeychain::connection(const s
     return last_connection_;
   }
   last_connection_.reset();
-  auto database = KeychainDatabase::open(path, std::move(*vetted), KeychainAccess::kReadWrite);
+  // A keychain made on first use keeps its keys in the TPM when one answers.
+  auto database =
+      KeychainDatabase::open(path, std::move(*vetted), KeychainAccess::kReadWrite, [this] {
+        return tpm_.reachable() ? Constant::kSecAttrTokenIDTpm : Constant::kSecAttrTokenIDSoftware;
+      });
   if (!database) return Unexpected(database.error());
   last_connection_ = std::move(*database);
   return last_connection_;
@@ -119,7 +123,10 @@ OSStatus SoftwareKeychain::sec_item_copy_matching(const Attributes& query, Ref& 
     if (!found) return found.error();
     if (!*found) continue;
     const bool* return_ref = query.get<bool>(Attr::kSecReturnRef);
-    if (return_ref != nullptr && *return_ref) item = key_object(std::move(**found));
+    if (return_ref == nullptr || !*return_ref) return errSecSuccess;
+    auto object = key_object(std::move(**found));
+    if (!object) return object.error();
+    item = std::move(*object);
     return errSecSuccess;
   }
   return errSecItemNotFound;
@@ -161,13 +168,20 @@ CFTypeID SoftwareKeychain::sec_key_get_type_id() {
 }
 
 Ref SoftwareKeychain::sec_key_create_random_key(const Attributes& parameters, Ref& error) {
-  auto created = create_key(parameters);
+  auto created = create_key(parameters, tpm_);
+  if (created && !created->key.key) {
+    // Another process stored the key first: that one is used, like any stored key.
+    auto stored = key_object(std::move(created->item));
+    if (stored) return std::move(*stored);
+    created = Unexpected(stored.error());
+  }
   if (!created) {
     error = error_object(created.error());
     return nullptr;
   }
-  if (!created->key) return key_object(std::move(created->item));
-  DecodedKey decoded = decoded_keys_.remember(created->item.private_key, std::move(created->key));
+  const bool in_tpm = created->item.in_tpm();
+  DecodedKey decoded =
+      decoded_keys_.remember(created->item.private_key, std::move(created->key), in_tpm);
   return std::make_unique<KeyObject>(std::move(created->item), std::move(decoded));
 }
 
@@ -195,8 +209,11 @@ Ref SoftwareKeychain::sec_key_copy_public_key(const Object& key) {
   public_half.set(Attr::kSecAttrIsExtractable, true);
   public_half.set(Attr::kSecAttrCanSign, false);
   public_half.private_key = SecretBytes();
+  // A TPM key's public half is taken out as a software key, which encodes like any other.
+  Pkey public_key = found->item().in_tpm() ? tpm_public_half(*found->key()) : found->shared_key();
+  if (!public_key) return nullptr;
   return std::make_unique<KeyObject>(std::move(public_half),
-                                     DecodedKey{found->shared_key(), nullptr});
+                                     DecodedKey{std::move(public_key), nullptr});
 }
 
 // Only public keys are exported; a private key never leaves the keychain, extractable or not.
@@ -239,12 +256,28 @@ std::optional<Bytes> SoftwareKeychain::sec_key_create_signature(const Object& ke
   }
   Sha256Signer* signer = as_key(key)->signer();
   auto signature = signer ? sign_sha256_digest(*signer, data) : std::nullopt;
-  if (!signature) error = error_object(errSecInternalComponent);
+  if (!signature) {
+    // The TPM may have gone since the key was loaded: the next use loads it again, and says so.
+    if (as_key(key)->item().in_tpm()) decoded_keys_.forget_tpm_key();
+    error = error_object(errSecInternalComponent);
+  }
   return signature;
 }
 
-Ref SoftwareKeychain::key_object(KeyItem item) {
-  DecodedKey decoded = decoded_keys_.decode(item.private_key);
+// A software key that does not decode is still handed out, so that its attributes can be read
+// and using it fails; a TPM key that the TPM will not load now fails the lookup with the reason,
+// since the key may be sound and usable again once its TPM is back.
+StatusOr<Ref> SoftwareKeychain::key_object(KeyItem item) {
+  if (!item.in_tpm()) {
+    DecodedKey decoded = decoded_keys_.decode(item.private_key);
+    return std::make_unique<KeyObject>(std::move(item), std::move(decoded));
+  }
+  if (const DecodedKey* kept = decoded_keys_.find(item.private_key)) {
+    return std::make_unique<KeyObject>(std::move(item), *kept);
+  }
+  auto loaded = tpm_.load(item.private_key.view());
+  if (!loaded) return Unexpected(status_from_tpm_failure(loaded.error()));
+  DecodedKey decoded = decoded_keys_.remember(item.private_key, std::move(*loaded), true);
   return std::make_unique<KeyObject>(std::move(item), std::move(decoded));
 }
 

@@ -15,7 +15,10 @@
 //   the start of each transaction, and the statements are found by their text.
 // - The home folder, resolved once, so that a home reached through a symbolic link names one
 //   folder for the whole run; the folders below it are vetted at every open.
-// - Keys already decoded (at most eight), each with its signing context. A key is found only by
+// - The TPM's provider, loaded on first use of a TPM key (or when a new keychain asks whether a
+//   TPM answers); a provider whose TPM stopped answering is loaded afresh on the next use.
+// - Keys already decoded (at most eight, of which at most one is loaded into a TPM), each with
+//   its signing context. A key is found only by
 //   the exact bytes just read from the keychain for this use, so a changed, replaced or removed
 //   item is never answered from memory; removing items forgets them all at once.
 // - Within one bridge call only: the read the keychain's status check begins, which the lookup
@@ -28,6 +31,7 @@
 #include "bridge/platform/software/decoded_key_cache.hpp"
 #include "bridge/platform/software/key_item.hpp"
 #include "bridge/platform/software/keychain_database.hpp"
+#include "bridge/platform/software/tpm_key.hpp"
 
 namespace ktarn::platform::software {
 
@@ -52,9 +56,10 @@ class SoftwareKeychain final : public Keychain {
                                                 Ref& error) override;
 
  private:
-  Ref key_object(KeyItem item);
+  StatusOr<Ref> key_object(KeyItem item);
   StatusOr<std::shared_ptr<KeychainDatabase>> connection(const std::string& path);
 
+  TpmKeys tpm_;  // before the keys, which it outlives
   DecodedKeyCache decoded_keys_;
   std::shared_ptr<KeychainDatabase> last_connection_;
   std::string home_;
