@@ -1,6 +1,6 @@
-// "key" and "sign" through the real companion and its software keychain, checked from outside
-// with independent tools: OpenSSL for digests and RS256 verification, and Web Crypto under Node,
-// as a browser page would verify.
+// "key" and "sign" through the real companion and its keychain, with software and TPM keys, checked
+// from outside with independent tools: OpenSSL for digests and RS256 verification, and Web Crypto
+// under Node, as a browser page would verify.
 #include <gtest/gtest.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "e2e/companion_process.hpp"
+#include "e2e/key_storage.hpp"
 #include "e2e/keychain_session.hpp"
 #include "json/parse_json.hpp"
 #include "json/write_json.hpp"
@@ -91,19 +92,20 @@ std::string webcrypto_verdict(const std::string& folder, const json::JsonValue& 
   return output.substr(0, output.find('\n'));
 }
 
-class KeySignEndToEnd : public ::testing::Test {
+// Run against a software keychain and a TPM keychain alike.
+class KeySignEndToEnd : public ::testing::TestWithParam<KeyStorage> {
  protected:
-  KeySignEndToEnd() : companion_(options_for(home_)) {}
-
-  static ProcessOptions options_for(const TemporaryHome& home) {
+  void SetUp() override {
+    KTARN_SKIP_UNLESS_TESTABLE(storage_);
+    ASSERT_EQ(storage_.make_keychain(home_), "");
     ProcessOptions options;
-    options.environment = {home.environment()};
-    return options;
+    options.environment = {home_.environment(), storage_.tcti()};
+    companion_.emplace(options);
   }
 
   // The result of one request line (no LF inside), which must succeed; null otherwise.
   json::JsonValue result_of(std::string_view request) {
-    const std::optional<std::string> line = companion_.round_trip(request);
+    const std::optional<std::string> line = companion_->round_trip(request);
     if (!line) {
       ADD_FAILURE() << "no response to " << request;
       return {};
@@ -118,14 +120,17 @@ class KeySignEndToEnd : public ::testing::Test {
   }
 
   std::string response_line(std::string_view request) {
-    return companion_.round_trip(request).value_or("<no response>");
+    return companion_->round_trip(request).value_or("<no response>");
   }
 
+  StorageUnderTest storage_{GetParam()};
   TemporaryHome home_;
-  CompanionProcess companion_;
+  std::optional<CompanionProcess> companion_;
 };
 
-TEST_F(KeySignEndToEnd, KeyIsAJsonWebKeyWhoseIdentifierRecomputes) {
+INSTANTIATE_TEST_SUITE_P(ByStorage, KeySignEndToEnd, kBothStorages, storage_test_name);
+
+TEST_P(KeySignEndToEnd, KeyIsAJsonWebKeyWhoseIdentifierRecomputes) {
   const std::string first = response_line(R"({"id":"k1","type":"key"})");
   const json::JsonValue jwk = result_of(R"({"id":"k1","type":"key"})");
   ASSERT_EQ(jwk.as_members() ? jwk.as_members()->size() : 0u, 7u);
@@ -144,7 +149,7 @@ TEST_F(KeySignEndToEnd, KeyIsAJsonWebKeyWhoseIdentifierRecomputes) {
   EXPECT_TRUE(written.ends_with(R"(","protection":"software-provider"})"));
 }
 
-TEST_F(KeySignEndToEnd, SignatureVerifiesWithOpenSslAndWebCrypto) {
+TEST_P(KeySignEndToEnd, SignatureVerifiesWithOpenSslAndWebCrypto) {
   const json::JsonValue signed_result = result_of(
       R"({"id":"s","type":"sign","payload":{"nonce":"q7",)" + std::string(kContext) + "}}");
   const json::JsonValue jwk = result_of(R"({"id":"k","type":"key"})");
@@ -167,7 +172,7 @@ TEST_F(KeySignEndToEnd, SignatureVerifiesWithOpenSslAndWebCrypto) {
 
 // However the request spells the payload, the signed bytes are the writer's form of the value,
 // and the deterministic signature is then the same too.
-TEST_F(KeySignEndToEnd, RequestNotationDoesNotChangeTheSignedBytes) {
+TEST_P(KeySignEndToEnd, RequestNotationDoesNotChangeTheSignedBytes) {
   constexpr std::string_view kSpellings[] = {
       R"({"id":"1","type":"sign","payload":{"audience":"ktarn-sealed-browser","n":100.0,"protocol":1,"purpose":"events","s":"A"}})",
       R"({"type":"sign","id":"2","payload":{"s":"A","n":100.0,"purpose":"events","protocol":1,"audience":"ktarn-sealed-browser"}})",

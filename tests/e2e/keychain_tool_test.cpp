@@ -17,57 +17,10 @@
 #include <openssl/pem.h>
 
 #include "e2e/companion_process.hpp"
-
-extern char** environ;
+#include "e2e/keychain_tool.hpp"
 
 namespace ktarn::e2e {
 namespace {
-
-struct ToolResult {
-  int exit_status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
-
-// Runs ktarn-keychain with HOME set to home, standard input closed off, output collected in
-// files of the scratch folder.
-ToolResult run_tool(const std::string& home, const TemporaryHome& scratch,
-                    std::vector<std::string> arguments) {
-  const std::string tool = KTARN_BINARY_DIR "/ktarn-keychain";
-  const std::string out_path = scratch.path() + "/.tool-out";
-  const std::string err_path = scratch.path() + "/.tool-err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  arguments.insert(arguments.begin(), tool);
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  std::string home_variable = "HOME=" + home;
-  std::vector<char*> envp{home_variable.data(), nullptr};
-  pid_t pid = -1;
-  ToolResult result;
-  if (posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
-  return result;
-}
 
 // A fresh RSA key as PEM: PKCS #8 by default, the traditional PKCS #1 form on request.
 std::string rsa_pem(int bits, bool pkcs1) {

@@ -120,7 +120,13 @@ OSStatus status_from_tpm_failure(TpmFailure failure) {
   return errSecInternalComponent;
 }
 
-TpmKeys::TpmKeys() = default;
+// OpenSSL is set up here, before any TpmKeys is complete, so that its own clean-up at exit is
+// registered first and so runs last: an instance that lives as long as the process (the default
+// platform's) then releases its keys and provider while OpenSSL still stands. (A request for no
+// option at all returns before setting anything up.)
+TpmKeys::TpmKeys() {
+  OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+}
 TpmKeys::~TpmKeys() = default;
 TpmKeys::TpmKeys(TpmKeys&&) noexcept = default;
 TpmKeys& TpmKeys::operator=(TpmKeys&&) noexcept = default;

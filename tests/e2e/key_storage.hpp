@@ -1,0 +1,52 @@
+// The two kinds of device key, for suites that run against both: the keychain is made in a
+// throw-away home with ktarn-keychain create --software or --tpm, and a TPM keychain is served by
+// a private software TPM that the companion and the tool reach through the provider's TCTI
+// variable. A software keychain's processes have that variable removed, so nothing of the test's
+// own environment decides where keys go.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "e2e/companion_process.hpp"
+#include "support/software_tpm.hpp"
+
+namespace ktarn::e2e {
+
+enum class KeyStorage { kSoftware, kTpm };
+
+// "Software" or "Tpm", for parameterized test names.
+std::string storage_test_name(const ::testing::TestParamInfo<KeyStorage>& info);
+
+class StorageUnderTest {
+ public:
+  // Starts a software TPM for kTpm when one can run here.
+  explicit StorageUnderTest(KeyStorage storage);
+
+  KeyStorage storage() const { return storage_; }
+  // Why this storage cannot be tested on this machine (one line), or empty.
+  const std::string& missing() const { return missing_; }
+  // The TCTI setting, or its removal, for the companion and the tool.
+  EnvironmentChange tcti() const;
+  std::vector<std::string> tool_environment() const;
+  // Makes the home's login keychain with the tool; its failure line, or empty.
+  std::string make_keychain(const TemporaryHome& home) const;
+
+ private:
+  KeyStorage storage_;
+  std::string missing_;
+  std::unique_ptr<ktarn::testing::SoftwareTpm> tpm_;
+};
+
+// Skips the running test, with one line, when the storage cannot be tested here.
+#define KTARN_SKIP_UNLESS_TESTABLE(storage)                                \
+  do {                                                                     \
+    if (!(storage).missing().empty()) GTEST_SKIP() << (storage).missing(); \
+  } while (false)
+
+inline const auto kBothStorages = ::testing::Values(KeyStorage::kSoftware, KeyStorage::kTpm);
+
+}  // namespace ktarn::e2e
