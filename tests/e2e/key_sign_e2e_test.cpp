@@ -99,7 +99,8 @@ class KeySignEndToEnd : public ::testing::TestWithParam<KeyStorage> {
     KTARN_SKIP_UNLESS_TESTABLE(storage_);
     ASSERT_EQ(storage_.make_keychain(home_), "");
     ProcessOptions options;
-    options.environment = {home_.environment(), storage_.tcti()};
+    options.environment = storage_.environment();
+    options.environment.push_back(home_.environment());
     companion_.emplace(options);
   }
 

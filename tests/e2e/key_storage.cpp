@@ -6,6 +6,7 @@ namespace ktarn::e2e {
 
 namespace {
 constexpr const char* kTctiVariable = "TPM2OPENSSL_TCTI";
+constexpr const char* kBusVariable = "DBUS_SESSION_BUS_ADDRESS";
 }  // namespace
 
 std::string storage_test_name(const ::testing::TestParamInfo<KeyStorage>& info) {
@@ -15,22 +16,33 @@ std::string storage_test_name(const ::testing::TestParamInfo<KeyStorage>& info) 
 StorageUnderTest::StorageUnderTest(KeyStorage storage) : storage_(storage) {
   if (storage_ != KeyStorage::kTpm) return;
   missing_ = ktarn::testing::software_tpm_missing();
+  if (missing_.empty()) missing_ = ktarn::testing::resource_manager_missing();
   if (!missing_.empty()) return;
   tpm_ = std::make_unique<ktarn::testing::SoftwareTpm>();
-  if (!tpm_->running()) missing_ = "the software TPM did not start";
+  if (tpm_->running()) manager_ = std::make_unique<ktarn::testing::TpmResourceManager>(*tpm_);
+  if (!manager_ || !manager_->running()) {
+    missing_ = "the software TPM or its resource manager did not start";
+    return;
+  }
+  bus_ = std::make_unique<ktarn::testing::ScopedVariable>(kBusVariable, manager_->bus_address());
+  tcti_ = std::make_unique<ktarn::testing::ScopedTcti>(manager_->tcti());
 }
 
-EnvironmentChange StorageUnderTest::tcti() const {
-  if (!tpm_) return {kTctiVariable, std::nullopt};
-  return {kTctiVariable, tpm_->tcti()};
+std::vector<EnvironmentChange> StorageUnderTest::environment() const {
+  if (!manager_) return {{kTctiVariable, std::nullopt}};
+  return {{kTctiVariable, manager_->tcti()}, {kBusVariable, manager_->bus_address()}};
 }
 
 std::vector<std::string> StorageUnderTest::tool_environment() const {
-  if (!tpm_) return {};
-  std::string variable = kTctiVariable;
-  variable += '=';
-  variable += tpm_->tcti();
-  return {variable};
+  std::vector<std::string> variables;
+  for (const EnvironmentChange& change : environment()) {
+    if (!change.value) continue;
+    std::string variable = change.name;
+    variable += '=';
+    variable += *change.value;
+    variables.push_back(std::move(variable));
+  }
+  return variables;
 }
 
 std::string StorageUnderTest::make_keychain(const TemporaryHome& home) const {

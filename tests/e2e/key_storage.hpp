@@ -1,8 +1,11 @@
 // The two kinds of device key, for suites that run against both: the keychain is made in a
 // throw-away home with ktarn-keychain create --software or --tpm, and a TPM keychain is served by
-// a private software TPM that the companion and the tool reach through the provider's TCTI
-// variable. A software keychain's processes have that variable removed, so nothing of the test's
-// own environment decides where keys go.
+// a private software TPM behind a resource manager of its own (as the kernel's is for a real
+// TPM, so that racing and killed companions share it soundly), which the companion and the tool
+// reach through the provider's TCTI variable and the manager's bus. Both are also set in the test
+// process itself for as long as the storage lives, so that every child started meanwhile reaches
+// the same TPM. A software keychain's processes have that variable removed, so nothing of the
+// test's own environment decides where keys go.
 #pragma once
 
 #include <memory>
@@ -29,8 +32,9 @@ class StorageUnderTest {
   KeyStorage storage() const { return storage_; }
   // Why this storage cannot be tested on this machine (one line), or empty.
   const std::string& missing() const { return missing_; }
-  // The TCTI setting, or its removal, for the companion and the tool.
-  EnvironmentChange tcti() const;
+  // The TCTI setting and the manager's bus, or the TCTI's removal, for the companion and the
+  // tool.
+  std::vector<EnvironmentChange> environment() const;
   std::vector<std::string> tool_environment() const;
   // Makes the home's login keychain with the tool; its failure line, or empty.
   std::string make_keychain(const TemporaryHome& home) const;
@@ -39,6 +43,9 @@ class StorageUnderTest {
   KeyStorage storage_;
   std::string missing_;
   std::unique_ptr<ktarn::testing::SoftwareTpm> tpm_;
+  std::unique_ptr<ktarn::testing::TpmResourceManager> manager_;
+  std::unique_ptr<ktarn::testing::ScopedVariable> bus_;
+  std::unique_ptr<ktarn::testing::ScopedTcti> tcti_;
 };
 
 // Skips the running test, with one line, when the storage cannot be tested here.

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "e2e/disk_faults.hpp"
+#include "e2e/key_storage.hpp"
 #include "e2e/keychain_session.hpp"
 #include "json/parse_json.hpp"
 
@@ -101,11 +102,31 @@ void expect_answers_before_death(const ProcessResult& result, const KilledRound&
   }
 }
 
-TEST(KeychainFaults, CompanionsKilledAtRandomMomentsNeverLoseOrReplaceTheKey) {
+// Run against a keychain of software keys and one of TPM keys; the TPM is reached by every
+// companion the test starts.
+class KeychainFaultsByStorage : public ::testing::TestWithParam<KeyStorage> {
+ protected:
+  void SetUp() override { KTARN_SKIP_UNLESS_TESTABLE(storage_); }
+
+  // Each listed item's kind is the one under test.
+  void expect_listed_storage(const TemporaryHome& home) {
+    const std::string kind = GetParam() == KeyStorage::kTpm ? " storage=tpm" : " storage=software";
+    for (const std::string& item : listed_items(home).value_or(std::vector<std::string>{})) {
+      EXPECT_TRUE(item.ends_with(kind)) << item;
+    }
+  }
+
+  StorageUnderTest storage_{GetParam()};
+};
+
+INSTANTIATE_TEST_SUITE_P(ByStorage, KeychainFaultsByStorage, kBothStorages, storage_test_name);
+
+TEST_P(KeychainFaultsByStorage, CompanionsKilledAtRandomMomentsNeverLoseOrReplaceTheKey) {
   const unsigned seed = test_seed();
   SCOPED_TRACE("KTARN_E2E_SEED=" + std::to_string(seed));
   std::mt19937 random(seed);
   const TemporaryHome home;
+  ASSERT_EQ(storage_.make_keychain(home), "");
   const std::vector<KilledRound> rounds = killed_rounds();
   std::string known_key;  // empty while no key is known to exist
   for (int number = 0; number < 24; ++number) {
@@ -113,7 +134,10 @@ TEST(KeychainFaults, CompanionsKilledAtRandomMomentsNeverLoseOrReplaceTheKey) {
     const int delay_ms = static_cast<int>(random() % (round.longest_delay_ms + 1));
     SCOPED_TRACE("round " + std::to_string(number) + " (" + round.what + "), killed after " +
                  std::to_string(delay_ms) + " ms");
-    if (round.fresh_keychain) std::filesystem::remove_all(home.path() + "/Library");
+    if (round.fresh_keychain) {
+      std::filesystem::remove_all(home.path() + "/Library");
+      ASSERT_EQ(storage_.make_keychain(home), "");
+    }
     CompanionProcess companion(keychain_options(home, kKeyName));
     std::string input;
     for (const std::string& line : round.lines) input += line + "\n";
@@ -133,12 +157,14 @@ TEST(KeychainFaults, CompanionsKilledAtRandomMomentsNeverLoseOrReplaceTheKey) {
     }
     known_key = check[0].key_id;
     expect_stored_items(home, 1);
+    expect_listed_storage(home);
   }
 }
 
 // Each round starts all companions at once on a fresh keychain; those that lose the race to
-// store the key store nothing and use the winner's.
-TEST(KeychainFaults, SixteenCompanionsRacingOnFirstUseStoreAndUseOneKey) {
+// store the key store nothing and use the winner's. The keychain is made on first use as well,
+// and takes the TPM where one answers.
+TEST_P(KeychainFaultsByStorage, SixteenCompanionsRacingOnFirstUseStoreAndUseOneKey) {
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     const TemporaryHome home;
@@ -160,6 +186,7 @@ TEST(KeychainFaults, SixteenCompanionsRacingOnFirstUseStoreAndUseOneKey) {
     for (const std::string& key_id : key_ids) EXPECT_EQ(key_id, key_ids.front());
     EXPECT_EQ(current_key_id(home, kKeyName), key_ids.front());
     expect_stored_items(home, 1);
+    if (GetParam() == KeyStorage::kTpm) expect_listed_storage(home);
   }
 }
 

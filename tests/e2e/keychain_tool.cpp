@@ -4,17 +4,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <fstream>
-#include <sstream>
+#include "e2e/keychain_session.hpp"
 
 namespace ktarn::e2e {
-
-std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
 
 ToolResult run_tool(const std::string& home, const TemporaryHome& scratch,
                     std::vector<std::string> arguments,
@@ -46,8 +38,8 @@ ToolResult run_tool(const std::string& home, const TemporaryHome& scratch,
     result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   posix_spawn_file_actions_destroy(&actions);
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
+  result.out = file_bytes(out_path);
+  result.err = file_bytes(err_path);
   return result;
 }
 

@@ -15,9 +15,6 @@ struct ToolResult {
   std::string err;
 };
 
-// The bytes of a file; empty when it cannot be read.
-std::string read_file(const std::string& path);
-
 // Runs ktarn-keychain with HOME set to home, plus the given NAME=value variables and nothing
 // else, standard input closed off, output collected in files of the scratch folder.
 ToolResult run_tool(const std::string& home, const TemporaryHome& scratch,

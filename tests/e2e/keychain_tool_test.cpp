@@ -17,6 +17,7 @@
 #include <openssl/pem.h>
 
 #include "e2e/companion_process.hpp"
+#include "e2e/keychain_session.hpp"
 #include "e2e/keychain_tool.hpp"
 
 namespace ktarn::e2e {
@@ -162,7 +163,7 @@ std::string file_state(const std::string& path) {
   return std::to_string(info.st_mode) + " " + std::to_string(info.st_size) + " " +
          std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec) + " " +
          std::to_string(info.st_ctim.tv_sec) + "." + std::to_string(info.st_ctim.tv_nsec) + " " +
-         (S_ISREG(info.st_mode) ? read_file(path) : "");
+         (S_ISREG(info.st_mode) ? file_bytes(path) : "");
 }
 
 struct ReadingCase {

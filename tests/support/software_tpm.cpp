@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include <openssl/crypto.h>
 
@@ -113,6 +114,55 @@ std::string make_state_folder() {
   return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
 }
 
+// Debian installs the manager outside a user's PATH.
+constexpr const char* kManager = "/usr/sbin/tpm2-abrmd";
+constexpr const char* kManagerName = "com.intel.tss2.Tabrmd";
+
+[[noreturn]] void run_bus(int address_fd) {
+  const int null = ::open("/dev/null", O_RDWR);
+  for (int fd = 0; fd <= 2; ++fd) ::dup2(null, fd);
+  ::dup2(address_fd, 3);
+  ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--nopidfile",
+           "--print-address=3", static_cast<char*>(nullptr));
+  ::_exit(127);
+}
+
+[[noreturn]] void run_manager(const std::string& bus_address, const std::string& tcti) {
+  const int null = ::open("/dev/null", O_RDWR);
+  for (int fd = 0; fd <= 2; ++fd) ::dup2(null, fd);
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", bus_address.c_str(), 1);
+  const std::string tcti_option = "--tcti=" + tcti;
+  // Root is allowed because test machines often run as root; the manager then serves only this
+  // private bus.
+  ::execl(kManager, "tpm2-abrmd", "--session", "--allow-root", "--flush-all", tcti_option.c_str(),
+          static_cast<char*>(nullptr));
+  ::execlp("tpm2-abrmd", "tpm2-abrmd", "--session", "--allow-root", "--flush-all",
+           tcti_option.c_str(), static_cast<char*>(nullptr));
+  ::_exit(127);
+}
+
+std::string read_line(int fd) {
+  std::string line;
+  char c;
+  while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
+  return line;
+}
+
+// Whether the manager owns its name on the bus before the deadline, asked with dbus-send.
+bool wait_for_manager(const std::string& bus_address, pid_t manager) {
+  const std::string command = "DBUS_SESSION_BUS_ADDRESS='" + bus_address +
+                              "' dbus-send --session --print-reply --dest=org.freedesktop.DBus "
+                              "/org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner string:" +
+                              kManagerName + " 2>/dev/null | grep -q 'boolean true'";
+  const auto deadline = std::chrono::steady_clock::now() + kStartDeadline;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (::waitpid(manager, nullptr, WNOHANG) != 0) return false;
+    if (std::system(command.c_str()) == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string software_tpm_missing() {
@@ -173,19 +223,59 @@ void SoftwareTpm::stop() {
   pid_ = -1;
 }
 
-ScopedTcti::ScopedTcti(const std::string& tcti) {
-  if (const char* value = std::getenv(kTctiVariable); value != nullptr) {
+ScopedVariable::ScopedVariable(std::string name, const std::string& value)
+    : name_(std::move(name)) {
+  if (const char* current = std::getenv(name_.c_str()); current != nullptr) {
     had_value_ = true;
-    previous_ = value;
+    previous_ = current;
   }
-  ::setenv(kTctiVariable, tcti.c_str(), 1);
+  ::setenv(name_.c_str(), value.c_str(), 1);
 }
 
-ScopedTcti::~ScopedTcti() {
+ScopedVariable::~ScopedVariable() {
   if (had_value_) {
-    ::setenv(kTctiVariable, previous_.c_str(), 1);
+    ::setenv(name_.c_str(), previous_.c_str(), 1);
   } else {
-    ::unsetenv(kTctiVariable);
+    ::unsetenv(name_.c_str());
+  }
+}
+
+ScopedTcti::ScopedTcti(const std::string& tcti) : ScopedVariable(kTctiVariable, tcti) {}
+
+std::string resource_manager_missing() {
+  if (!on_path("dbus-daemon") || !on_path("dbus-send")) return "dbus-daemon is not installed";
+  if (!on_path("tpm2-abrmd") && ::access(kManager, X_OK) != 0) return "tpm2-abrmd is not installed";
+  if (!loadable("libtss2-tcti-tabrmd.so.0")) return "the TSS's tabrmd TCTI is not installed";
+  return {};
+}
+
+TpmResourceManager::TpmResourceManager(const SoftwareTpm& tpm) {
+  int address[2];
+  if (!tpm.running() || ::pipe2(address, O_CLOEXEC) != 0) return;
+  bus_pid_ = ::fork();
+  if (bus_pid_ == 0) run_bus(address[1]);
+  ::close(address[1]);
+  bus_address_ = read_line(address[0]);
+  ::close(address[0]);
+  if (bus_pid_ < 0 || bus_address_.empty()) {
+    stop();
+    return;
+  }
+  manager_pid_ = ::fork();
+  if (manager_pid_ == 0) run_manager(bus_address_, tpm.tcti());
+  if (manager_pid_ < 0 || !wait_for_manager(bus_address_, manager_pid_)) stop();
+}
+
+TpmResourceManager::~TpmResourceManager() {
+  stop();
+}
+
+void TpmResourceManager::stop() {
+  for (pid_t* pid : {&manager_pid_, &bus_pid_}) {
+    if (*pid <= 0) continue;
+    ::kill(*pid, SIGTERM);
+    ::waitpid(*pid, nullptr, 0);
+    *pid = -1;
   }
 }
 

@@ -37,18 +37,54 @@ class SoftwareTpm {
   std::string state_folder_;
 };
 
-// Points the tpm2 provider at the given TCTI for as long as the object lives, then restores what
-// was there. The provider reads it when it is loaded.
-class ScopedTcti {
+// Empty when a TPM resource manager (tpm2-abrmd, its TCTI and a D-Bus daemon) can be started;
+// otherwise a one-line note of what is missing.
+std::string resource_manager_missing();
+
+// The TPM behind a resource manager of its own, as the kernel's is for a real TPM: many
+// processes share it at once, each with as many loaded keys as it needs, and what a process
+// left loaded is flushed when it ends, killed or not. A private D-Bus daemon carries its
+// clients; both stop when the object goes away.
+class TpmResourceManager {
  public:
-  explicit ScopedTcti(const std::string& tcti);
-  ~ScopedTcti();
-  ScopedTcti(const ScopedTcti&) = delete;
-  ScopedTcti& operator=(const ScopedTcti&) = delete;
+  explicit TpmResourceManager(const SoftwareTpm& tpm);
+  ~TpmResourceManager();
+  TpmResourceManager(const TpmResourceManager&) = delete;
+  TpmResourceManager& operator=(const TpmResourceManager&) = delete;
+
+  bool running() const { return manager_pid_ > 0; }
+  // The provider's TCTI setting for it, which clients use with bus_address() as their
+  // session bus (DBUS_SESSION_BUS_ADDRESS).
+  std::string tcti() const { return "tabrmd:bus_type=session"; }
+  const std::string& bus_address() const { return bus_address_; }
 
  private:
+  void stop();
+
+  pid_t bus_pid_ = -1;
+  pid_t manager_pid_ = -1;
+  std::string bus_address_;
+};
+
+// Sets an environment variable of this process for as long as the object lives, then restores
+// what was there.
+class ScopedVariable {
+ public:
+  ScopedVariable(std::string name, const std::string& value);
+  ~ScopedVariable();
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  std::string name_;
   bool had_value_ = false;
   std::string previous_;
+};
+
+// Points the tpm2 provider at the given TCTI. The provider reads it when it is loaded.
+class ScopedTcti : public ScopedVariable {
+ public:
+  explicit ScopedTcti(const std::string& tcti);
 };
 
 }  // namespace ktarn::testing
