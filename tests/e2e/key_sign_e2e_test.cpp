@@ -98,10 +98,7 @@ class KeySignEndToEnd : public ::testing::TestWithParam<KeyStorage> {
   void SetUp() override {
     KTARN_SKIP_UNLESS_TESTABLE(storage_);
     ASSERT_EQ(storage_.make_keychain(home_), "");
-    ProcessOptions options;
-    options.environment = storage_.environment();
-    options.environment.push_back(home_.environment());
-    companion_.emplace(options);
+    companion_.emplace(storage_.companion_options(home_));
   }
 
   // The result of one request line (no LF inside), which must succeed; null otherwise.

@@ -45,6 +45,14 @@ std::vector<std::string> StorageUnderTest::tool_environment() const {
   return variables;
 }
 
+ProcessOptions StorageUnderTest::companion_options(const TemporaryHome& home) const {
+  ProcessOptions options;
+  options.environment = environment();
+  options.environment.push_back(home.environment());
+  options.environment.push_back({"DISPLAY", std::nullopt});
+  return options;
+}
+
 std::string StorageUnderTest::make_keychain(const TemporaryHome& home) const {
   const ToolResult made =
       run_tool(home.path(), home, {"create", storage_ == KeyStorage::kTpm ? "--tpm" : "--software"},

@@ -38,6 +38,12 @@ class StorageUnderTest {
   std::vector<std::string> tool_environment() const;
   // Makes the home's login keychain with the tool; its failure line, or empty.
   std::string make_keychain(const TemporaryHome& home) const;
+  // Options for a companion on the home, with this storage's environment and no display.
+  ProcessOptions companion_options(const TemporaryHome& home) const;
+  // Stops the software TPM, as a TPM that went away; its resource manager stays.
+  void stop_tpm() {
+    if (tpm_) tpm_->stop();
+  }
 
  private:
   KeyStorage storage_;

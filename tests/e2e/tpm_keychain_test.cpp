@@ -1,0 +1,184 @@
+// What a TPM keychain promises beyond the suites both kinds of key share: its file is useless
+// away from its TPM and holds no private key, a key whose TPM is gone fails with a status and is
+// kept (until it is deleted), and where new keys go is the keychain's own choice.
+#include <gtest/gtest.h>
+
+#include <openssl/bn.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "e2e/key_storage.hpp"
+#include "e2e/keychain_session.hpp"
+#include "e2e/keychain_tool.hpp"
+
+namespace ktarn::e2e {
+namespace {
+
+// Copies the home's keychain file into another home's keychain folder; the copy's path.
+std::string copy_keychain(const TemporaryHome& from, const TemporaryHome& to) {
+  std::filesystem::create_directories(to.path() + "/Library/Keychains");
+  std::filesystem::permissions(to.path() + "/Library", std::filesystem::perms::owner_all);
+  std::filesystem::permissions(to.path() + "/Library/Keychains", std::filesystem::perms::owner_all);
+  const std::string copy = to.path() + "/Library/Keychains/login.keychain";
+  std::filesystem::copy_file(keychain_file(from), copy);
+  return copy;
+}
+
+std::string status_of(const Answer& answer) {
+  const auto start = answer.error.find("OSStatus ");
+  if (answer.ok || start == std::string::npos) return "ok";
+  return answer.error.substr(start + 9, answer.error.find(')') - start - 9);
+}
+
+TEST(TpmKeychain, ACopyServedByAnotherTpmNeitherSignsNorIsReplaced) {
+  const StorageUnderTest first(KeyStorage::kTpm);
+  KTARN_SKIP_UNLESS_TESTABLE(first);
+  const TemporaryHome home;
+  ASSERT_EQ(first.make_keychain(home), "");
+  const auto made = run_session(first.companion_options(home), {key_request("k")});
+  ASSERT_EQ(made.size(), 1u);
+  ASSERT_TRUE(made[0].ok) << made[0].error;
+
+  const StorageUnderTest second(KeyStorage::kTpm);
+  const TemporaryHome elsewhere;
+  const std::string copy = copy_keychain(home, elsewhere);
+  const std::string copied = file_bytes(copy);
+  const auto there = run_session(second.companion_options(elsewhere),
+                                 {key_request("k"), sign_request("s"), key_request("again")});
+  ASSERT_EQ(there.size(), 3u);
+  for (const Answer& answer : there) EXPECT_EQ(status_of(answer), "-26275") << answer.error;
+  EXPECT_EQ(file_bytes(copy), copied) << "the key must be neither replaced nor removed";
+
+  const auto home_again = run_session(first.companion_options(home), {key_request("k")});
+  ASSERT_EQ(home_again.size(), 1u);
+  EXPECT_EQ(home_again[0].key_id, made[0].key_id) << "its own TPM still uses it";
+}
+
+TEST(TpmKeychain, AKeyWhoseTpmIsGoneFailsWithAStatusIsKeptAndCanBeDeleted) {
+  StorageUnderTest storage(KeyStorage::kTpm);
+  KTARN_SKIP_UNLESS_TESTABLE(storage);
+  const TemporaryHome home;
+  ASSERT_EQ(storage.make_keychain(home), "");
+  ASSERT_EQ(run_session(storage.companion_options(home), {key_request("k")}).size(), 1u);
+  const auto listed = listed_items(home);
+
+  // A companion that had the key loaded, and a new one.
+  CompanionProcess running(storage.companion_options(home));
+  ASSERT_TRUE(ask_each(running, {key_request("before")}).at(0).ok);
+  storage.stop_tpm();
+  const auto gone =
+      run_session(storage.companion_options(home), {key_request("k"), sign_request("s")});
+  ASSERT_EQ(gone.size(), 2u);
+  for (const Answer& answer : gone) EXPECT_EQ(status_of(answer), "-36") << answer.error;
+  const auto still_running = ask_each(running, {sign_request("s"), sign_request("again")});
+  ASSERT_EQ(still_running.size(), 2u);
+  EXPECT_FALSE(still_running[0].ok);
+  EXPECT_EQ(status_of(still_running[1]), "-36") << still_running[1].error;
+  EXPECT_EQ(listed_items(home), listed);
+
+  const auto deleted = run_session(storage.companion_options(home), {delete_request("d")});
+  ASSERT_EQ(deleted.size(), 1u);
+  EXPECT_EQ(deleted[0].deleted, 1);
+  EXPECT_EQ(listed_items(home), std::vector<std::string>{});
+}
+
+// Whether the bytes hold a private RSA key a reader could take: a PKCS #1 or PKCS #8 structure
+// that decodes at some offset, or one of the modulus's prime factors in plain binary.
+bool holds_private_key(const std::string& bytes, const std::string& modulus) {
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  for (std::size_t offset = 0; offset < bytes.size(); ++offset) {
+    if (data[offset] != 0x30) continue;
+    const unsigned char* cursor = data + offset;
+    const long left = static_cast<long>(bytes.size() - offset);
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        d2i_AutoPrivateKey(nullptr, &cursor, left), EVP_PKEY_free);
+    if (key) return true;
+  }
+  std::unique_ptr<BIGNUM, decltype(&BN_free)> n(
+      BN_bin2bn(reinterpret_cast<const unsigned char*>(modulus.data()),
+                static_cast<int>(modulus.size()), nullptr),
+      BN_free);
+  std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> context(BN_CTX_new(), BN_CTX_free);
+  std::unique_ptr<BIGNUM, decltype(&BN_free)> factor(BN_new(), BN_free);
+  std::unique_ptr<BIGNUM, decltype(&BN_free)> remainder(BN_new(), BN_free);
+  const std::size_t prime_size = modulus.size() / 2;
+  for (std::size_t offset = 0; offset + prime_size <= bytes.size(); ++offset) {
+    if ((data[offset] & 0x80) == 0)
+      continue;  // a prime of half the modulus's size fills its top bit
+    BN_bin2bn(data + offset, static_cast<int>(prime_size), factor.get());
+    if (BN_mod(remainder.get(), n.get(), factor.get(), context.get()) == 1 &&
+        BN_is_zero(remainder.get())) {
+      return true;
+    }
+  }
+  return false;
+}
+
+class KeychainFileContents : public ::testing::TestWithParam<KeyStorage> {};
+
+// The software case proves the search finds a key that is there.
+TEST_P(KeychainFileContents, OnlyASoftwareKeychainHoldsAPrivateKeyAReaderCouldTake) {
+  const StorageUnderTest storage(GetParam());
+  KTARN_SKIP_UNLESS_TESTABLE(storage);
+  const TemporaryHome home;
+  ASSERT_EQ(storage.make_keychain(home), "");
+  const auto made = run_session(storage.companion_options(home), {key_request("k")});
+  ASSERT_EQ(made.size(), 1u);
+  ASSERT_TRUE(made[0].ok) << made[0].error;
+  EXPECT_EQ(holds_private_key(file_bytes(keychain_file(home)), decode_base64url(made[0].modulus)),
+            GetParam() == KeyStorage::kSoftware);
+}
+
+INSTANTIATE_TEST_SUITE_P(ByStorage, KeychainFileContents, kBothStorages, storage_test_name);
+
+// Where a keychain's new keys go, with a TPM answering or not.
+TEST(TpmKeychain, NewKeysGoWhereTheKeychainSays) {
+  const StorageUnderTest tpm(KeyStorage::kTpm);
+  KTARN_SKIP_UNLESS_TESTABLE(tpm);
+  struct Case {
+    const char* what;
+    std::vector<std::string> create;  // empty: the companion makes the keychain on first use
+    bool tpm_answers;
+    const char* listed_storage;
+  };
+  const Case cases[] = {
+      {"made with --software while a TPM answers", {"create", "--software"}, true, "software"},
+      {"made with --tpm", {"create", "--tpm"}, true, "tpm"},
+      {"made on first use while a TPM answers", {}, true, "tpm"},
+      {"made on first use with no TPM", {}, false, "software"},
+  };
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.what);
+    const TemporaryHome home;
+    ProcessOptions options = tpm.companion_options(home);
+    for (EnvironmentChange& change : options.environment) {
+      // A TPM nothing listens for.
+      if (change.name == "TPM2OPENSSL_TCTI" && !each.tpm_answers) change.value = "swtpm:port=1";
+    }
+    if (!each.create.empty()) {
+      ASSERT_EQ(run_tool(home.path(), home, each.create, tpm.tool_environment()).exit_status, 0);
+    }
+    const auto answers = run_session(options, {key_request("k"), sign_request("s")});
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_TRUE(answers[0].ok && answers[1].ok) << answers[0].error << answers[1].error;
+    const auto items = listed_items(home);
+    ASSERT_TRUE(items && items->size() == 1u);
+    EXPECT_TRUE(items->front().ends_with(std::string(" storage=") + each.listed_storage))
+        << items->front();
+  }
+}
+
+TEST(TpmKeychain, CreateTpmWithoutATpmFailsAndMakesNothing) {
+  const TemporaryHome home;
+  const ToolResult made =
+      run_tool(home.path(), home, {"create", "--tpm"}, {"TPM2OPENSSL_TCTI=swtpm:port=1"});
+  EXPECT_EQ(made.exit_status, 1);
+  EXPECT_EQ(made.err, "ktarn-keychain: no TPM is reachable; nothing was created (OSStatus -36)\n");
+  EXPECT_EQ(run_tool(home.path(), home, {"status"}).out, "missing\n");
+}
+
+}  // namespace
+}  // namespace ktarn::e2e
