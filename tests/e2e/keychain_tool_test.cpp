@@ -15,6 +15,7 @@
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <sqlite3.h>
 
 #include "e2e/companion_process.hpp"
 #include "e2e/keychain_session.hpp"
@@ -268,6 +269,90 @@ TEST_F(KeychainToolTest, TheCompanionHonoursWhatTheToolStored) {
   EXPECT_NE(companion_key_request().out.find("\"ok\":true"), std::string::npos);
   EXPECT_EQ(ok({"list"}), "tag=" + name + " label=" + name +
                               " bits=2048 extractable=0 synchronizable=0 storage=software\n");
+}
+
+}  // namespace
+}  // namespace ktarn::e2e
+
+namespace ktarn::e2e {
+namespace {
+
+// The layout keychains had before keys could live in a TPM.
+constexpr const char* kFirstLayout = R"sql(
+CREATE TABLE keychain_state (id INTEGER PRIMARY KEY CHECK (id = 1), locked INTEGER NOT NULL) STRICT;
+INSERT INTO keychain_state (id, locked) VALUES (1, 0);
+CREATE TABLE key_items (
+  id INTEGER PRIMARY KEY AUTOINCREMENT, item_class TEXT NOT NULL, key_type TEXT NOT NULL,
+  key_class TEXT NOT NULL, application_tag BLOB NOT NULL, label TEXT NOT NULL,
+  size_in_bits INTEGER NOT NULL, permanent INTEGER NOT NULL, sensitive INTEGER NOT NULL,
+  extractable INTEGER NOT NULL, can_sign INTEGER NOT NULL, synchronizable INTEGER NOT NULL,
+  private_key BLOB NOT NULL) STRICT;
+CREATE INDEX key_items_by_tag ON key_items (application_tag);
+PRAGMA application_id = 1802793582;
+PRAGMA user_version = 1;
+)sql";
+
+std::int64_t user_version(const std::string& path) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* query = nullptr;
+  sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &query, nullptr);
+  const std::int64_t version =
+      sqlite3_step(query) == SQLITE_ROW ? sqlite3_column_int64(query, 0) : -1;
+  sqlite3_finalize(query);
+  sqlite3_close(db);
+  return version;
+}
+
+// A keychain made before keys could live in a TPM: the tool reads it as it is, and the companion
+// upgrades it in place, its key unchanged and still a software key.
+TEST_F(KeychainToolTest, AKeychainOfTheFirstLayoutKeepsItsSoftwareKey) {
+  const std::string name = "kTARN.SealedBrowser.Demo.v1";
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_RSA_gen(2048), EVP_PKEY_free);
+  unsigned char* der = nullptr;
+  const int der_size = i2d_PrivateKey(key.get(), &der);
+  ASSERT_GT(der_size, 0);
+  std::filesystem::create_directories(home_.path() + "/Library/Keychains");
+  ::chmod((home_.path() + "/Library").c_str(), 0700);
+  ::chmod((home_.path() + "/Library/Keychains").c_str(), 0700);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(keychain_path().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, kFirstLayout, nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_stmt* insert = nullptr;
+  sqlite3_prepare_v2(db,
+                     "INSERT INTO key_items (item_class, key_type, key_class, application_tag,"
+                     " label, size_in_bits, permanent, sensitive, extractable, can_sign,"
+                     " synchronizable, private_key) VALUES ('key', 'rsa', 'private', ?1, ?3,"
+                     " 2048, 1, 1, 0, 1, 0, ?2)",
+                     -1, &insert, nullptr);
+  sqlite3_bind_blob(insert, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+  sqlite3_bind_blob(insert, 2, der, der_size, SQLITE_STATIC);
+  sqlite3_bind_text(insert, 3, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+  EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
+  sqlite3_finalize(insert);
+  sqlite3_close(db);
+  OPENSSL_free(der);
+  ::chmod(keychain_path().c_str(), 0600);
+
+  const std::string line = "tag=" + name + " label=" + name +
+                           " bits=2048 extractable=0 synchronizable=0 storage=software\n";
+  const std::string before = file_bytes(keychain_path());
+  EXPECT_EQ(ok({"status"}), "unlocked storage=software\n");
+  EXPECT_EQ(ok({"list"}), line);
+  EXPECT_EQ(file_bytes(keychain_path()), before) << "reading must not upgrade the file";
+
+  const ProcessResult answer = companion_key_request();
+  BIGNUM* n = nullptr;
+  ASSERT_EQ(EVP_PKEY_get_bn_param(key.get(), "n", &n), 1);
+  std::string modulus(static_cast<std::size_t>(BN_num_bytes(n)), '\0');
+  BN_bn2bin(n, reinterpret_cast<unsigned char*>(modulus.data()));
+  BN_free(n);
+  const auto read = read_answer(answer.out.substr(0, answer.out.find('\n')));
+  ASSERT_TRUE(read && read->ok) << answer.out;
+  EXPECT_EQ(decode_base64url(read->modulus), modulus) << "the stored key, not a new one";
+  EXPECT_EQ(user_version(keychain_path()), 2);
+  EXPECT_EQ(ok({"list"}), line);
+  EXPECT_EQ(ok({"status"}), "unlocked storage=software\n");
 }
 
 }  // namespace

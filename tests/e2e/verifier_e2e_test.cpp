@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "e2e/companion_process.hpp"
+#include "e2e/key_storage.hpp"
 #include "json/parse_json.hpp"
 #include "json/write_json.hpp"
 #include "verifier/verify_signature.hpp"
@@ -40,19 +41,18 @@ CommandResult run(const std::string& folder, const std::string& command) {
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, file_text(out), file_text(err)};
 }
 
-class VerifierEndToEnd : public ::testing::Test {
+// Signatures made with a software key and with a TPM key alike.
+class VerifierEndToEnd : public ::testing::TestWithParam<KeyStorage> {
  protected:
-  VerifierEndToEnd() : companion_(options()) {}
-
-  ProcessOptions options() const {
-    ProcessOptions options;
-    options.environment = {home_.environment()};
-    return options;
+  void SetUp() override {
+    KTARN_SKIP_UNLESS_TESTABLE(storage_);
+    ASSERT_EQ(storage_.make_keychain(home_), "");
+    companion_.emplace(storage_.companion_options(home_));
   }
 
   // Writes the companion's answer line to request into a file of the throw-away home.
   std::string answer_file(std::string_view name, std::string_view request) {
-    const std::string line = companion_.round_trip(request).value_or("<no response>");
+    const std::string line = companion_->round_trip(request).value_or("<no response>");
     EXPECT_NE(line.find(R"("ok":true)"), std::string::npos) << line;
     return write_file(name, line + "\n");
   }
@@ -85,11 +85,14 @@ class VerifierEndToEnd : public ::testing::Test {
     return result.out;
   }
 
+  StorageUnderTest storage_{GetParam()};
   TemporaryHome home_;
-  CompanionProcess companion_;
+  std::optional<CompanionProcess> companion_;
 };
 
-TEST_F(VerifierEndToEnd, EveryPurposeVerifiesWithAllThreeAndATamperedCopyIsRefused) {
+INSTANTIATE_TEST_SUITE_P(ByStorage, VerifierEndToEnd, kBothStorages, storage_test_name);
+
+TEST_P(VerifierEndToEnd, EveryPurposeVerifiesWithAllThreeAndATamperedCopyIsRefused) {
   const std::string key = answer_file("key.json", R"({"id":"k","type":"key"})");
   const json::JsonValue key_line = parsed(key);
   const std::string key_id(
@@ -147,7 +150,7 @@ TEST_F(VerifierEndToEnd, EveryPurposeVerifiesWithAllThreeAndATamperedCopyIsRefus
 
 // ktarn-verify as a shell user meets it: results alone or whole lines, standard input, reasons on
 // standard error with exit 1, usage errors with exit 2.
-TEST_F(VerifierEndToEnd, CommandLineExitStatusesAndStreams) {
+TEST_P(VerifierEndToEnd, CommandLineExitStatusesAndStreams) {
   const std::string key = answer_file("key.json", R"({"id":"k","type":"key"})");
   const std::string sign = answer_file(
       "sign.json",

@@ -292,7 +292,11 @@ OSStatus KeychainDatabase::make_keychain_if_empty() {
     if (application == kApplicationId && version == kLayoutVersion) return check_integrity();
     if (application == kApplicationId && version == kFirstLayoutVersion) {
       if (OSStatus status = check_integrity(); status != errSecSuccess) return status;
-      if (read_only_) return execute(db_, kReadFirstLayout);
+      if (read_only_) {
+        // Committed, since the end of a transaction without it would drop the views again.
+        OSStatus status = execute(db_, kReadFirstLayout);
+        return status == errSecSuccess ? transaction->commit() : status;
+      }
       if (pass == 0) continue;
       if (OSStatus status = execute(db_, kUpgradeFirstLayout); status != errSecSuccess) {
         return status;
