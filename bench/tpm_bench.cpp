@@ -1,14 +1,18 @@
 // Keys inside a software TPM started for the run (swtpm), reached through OpenSSL's tpm2 provider:
 // the provider's own signing rate with a loaded key (one EVP_PKEY_sign per digest, nothing of the
-// keychain around it), which is the floor for "sign" with a TPM key; loading a stored blob into
-// the TPM; and creating an RSA-2048 key in the TPM beside creating one in software. Skipped with a
-// note when swtpm or the provider is not installed.
+// keychain around it), which is the floor for "sign" with a TPM key, beside "sign" one request at
+// a time through the companion whose keychain keeps its key in the same TPM; loading a stored
+// blob into the TPM; and creating an RSA-2048 key in the TPM beside creating one in software.
+// Skipped with a note when swtpm or the provider is not installed.
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "bridge/platform/software/tpm_key.hpp"
+#include "child_process.hpp"
 #include "support/software_tpm.hpp"
 
 namespace {
@@ -65,6 +69,43 @@ void tpm_provider_sign(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(tpm_provider_sign)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+constexpr const char* kSign =
+    R"({"id":"b","payload":{"audience":"ktarn-sealed-browser","nonce":"n-0123456789","protocol":1,"purpose":"request"},"type":"sign"})";
+
+// A throw-away home whose keychain the companion makes on first use, in the TPM it reaches.
+struct TempHome {
+  std::filesystem::path path;
+  TempHome() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ktarn-bench-XXXXXX").string();
+    path = mkdtemp(pattern.data());
+  }
+  ~TempHome() { std::filesystem::remove_all(path); }
+};
+
+// Key creation and the first load happen before the timing; each iteration is one request line
+// and its answer.
+void tpm_companion_sign(benchmark::State& state) {
+  if (!ready(state)) return;
+  const TempHome home;
+  std::string home_variable = "HOME=";
+  home_variable += home.path.string();
+  std::string tcti_variable = "TPM2OPENSSL_TCTI=";
+  tcti_variable += fixture().tpm->tcti();
+  ktarn::bench::ChildProcess companion({{KTARN_COMPANION_PATH}, {home_variable, tcti_variable}});
+  if (companion.round_trip(kSign).find(R"("ok":true)") == std::string::npos) {
+    state.SkipWithError("the companion did not sign with a TPM key");
+    return;
+  }
+  for (auto _ : state) {
+    if (companion.round_trip(kSign).find(R"("ok":true)") == std::string::npos) {
+      state.SkipWithError("the companion stopped signing");
+      return;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(tpm_companion_sign)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The key a cache miss loads: the blob decoded and the key loaded under the TPM's storage key.
 void tpm_load_blob(benchmark::State& state) {
