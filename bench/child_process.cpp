@@ -13,6 +13,16 @@
 
 namespace ktarn::bench {
 
+TempHome::TempHome() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "ktarn-bench-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) != nullptr) path = pattern;
+}
+
+TempHome::~TempHome() {
+  std::error_code ignored;
+  if (!path.empty()) std::filesystem::remove_all(path, ignored);
+}
+
 void pin_to_cpu(int cpu) {
   if (cpu < 0) return;
   cpu_set_t set;

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,16 @@ class ChildProcess {
   int to_child_ = -1;
   int from_child_ = -1;
   std::string pending_;
+};
+
+// A throw-away home folder under the temporary directory, removed with everything in it.
+struct TempHome {
+  std::filesystem::path path;
+  TempHome();
+  ~TempHome();
+  TempHome(const TempHome&) = delete;
+  TempHome& operator=(const TempHome&) = delete;
+  std::string env() const { return "HOME=" + path.string(); }
 };
 
 // Pins the calling process to one CPU (no effect when cpu < 0).

@@ -23,6 +23,7 @@ namespace {
 
 using ktarn::bench::ChildOptions;
 using ktarn::bench::ChildProcess;
+using ktarn::bench::TempHome;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kChildCpu = 0;
@@ -61,16 +62,6 @@ double rate(int count, const std::function<void()>& fn) {
   for (int i = 0; i < count; ++i) fn();
   return count / seconds_since(start);
 }
-
-struct TempHome {
-  std::filesystem::path path;
-  TempHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ktarn-bench-XXXXXX").string();
-    path = mkdtemp(pattern.data());
-  }
-  ~TempHome() { std::filesystem::remove_all(path); }
-  std::string env() const { return "HOME=" + path.string(); }
-};
 
 ChildOptions companion(const TempHome& home) {
   return {{KTARN_COMPANION_PATH}, {home.env()}, kChildCpu};

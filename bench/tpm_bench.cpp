@@ -6,7 +6,6 @@
 // Skipped with a note when swtpm or the provider is not installed.
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,26 +72,15 @@ BENCHMARK(tpm_provider_sign)->Unit(benchmark::kMillisecond)->UseRealTime();
 constexpr const char* kSign =
     R"({"id":"b","payload":{"audience":"ktarn-sealed-browser","nonce":"n-0123456789","protocol":1,"purpose":"request"},"type":"sign"})";
 
-// A throw-away home whose keychain the companion makes on first use, in the TPM it reaches.
-struct TempHome {
-  std::filesystem::path path;
-  TempHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ktarn-bench-XXXXXX").string();
-    path = mkdtemp(pattern.data());
-  }
-  ~TempHome() { std::filesystem::remove_all(path); }
-};
-
 // Key creation and the first load happen before the timing; each iteration is one request line
 // and its answer.
 void tpm_companion_sign(benchmark::State& state) {
   if (!ready(state)) return;
-  const TempHome home;
-  std::string home_variable = "HOME=";
-  home_variable += home.path.string();
+  // A throw-away home whose keychain the companion makes on first use, in the TPM it reaches.
+  const ktarn::bench::TempHome home;
   std::string tcti_variable = "TPM2OPENSSL_TCTI=";
   tcti_variable += fixture().tpm->tcti();
-  ktarn::bench::ChildProcess companion({{KTARN_COMPANION_PATH}, {home_variable, tcti_variable}});
+  ktarn::bench::ChildProcess companion({{KTARN_COMPANION_PATH}, {home.env(), tcti_variable}});
   if (companion.round_trip(kSign).find(R"("ok":true)") == std::string::npos) {
     state.SkipWithError("the companion did not sign with a TPM key");
     return;
