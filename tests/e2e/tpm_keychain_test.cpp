@@ -147,6 +147,7 @@ TEST(TpmKeychain, NewKeysGoWhereTheKeychainSays) {
   const Case cases[] = {
       {"made with --software while a TPM answers", {"create", "--software"}, true, "software"},
       {"made with --tpm", {"create", "--tpm"}, true, "tpm"},
+      {"made with create while a TPM answers", {"create"}, true, "tpm"},
       {"made on first use while a TPM answers", {}, true, "tpm"},
       {"made on first use with no TPM", {}, false, "software"},
   };
