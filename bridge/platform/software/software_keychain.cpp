@@ -268,17 +268,17 @@ std::optional<Bytes> SoftwareKeychain::sec_key_create_signature(const Object& ke
 // and using it fails; a TPM key that the TPM will not load now fails the lookup with the reason,
 // since the key may be sound and usable again once its TPM is back.
 StatusOr<Ref> SoftwareKeychain::key_object(KeyItem item) {
+  DecodedKey decoded;
   if (!item.in_tpm()) {
-    DecodedKey decoded = decoded_keys_.decode(item.private_key);
-    return std::make_unique<KeyObject>(std::move(item), std::move(decoded));
+    decoded = decoded_keys_.decode(item.private_key);
+  } else if (const DecodedKey* kept = decoded_keys_.find(item.private_key)) {
+    decoded = *kept;
+  } else {
+    auto loaded = tpm_.load(item.private_key.view());
+    if (!loaded) return Unexpected(status_from_tpm_failure(loaded.error()));
+    decoded = decoded_keys_.remember(item.private_key, std::move(*loaded), true);
   }
-  if (const DecodedKey* kept = decoded_keys_.find(item.private_key)) {
-    return std::make_unique<KeyObject>(std::move(item), *kept);
-  }
-  auto loaded = tpm_.load(item.private_key.view());
-  if (!loaded) return Unexpected(status_from_tpm_failure(loaded.error()));
-  DecodedKey decoded = decoded_keys_.remember(item.private_key, std::move(*loaded), true);
-  return std::make_unique<KeyObject>(std::move(item), std::move(decoded));
+  return Ref(std::make_unique<KeyObject>(std::move(item), std::move(decoded)));
 }
 
 }  // namespace ktarn::platform::software
