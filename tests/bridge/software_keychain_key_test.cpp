@@ -1,7 +1,8 @@
 // Keys made by the keychain: what is stored, what the public half looks like, and signatures
-// that OpenSSL verifies on its own.
+// that OpenSSL verifies on its own; for a keychain of software keys and one of TPM keys alike.
 #include "bridge/platform/software/keychain_objects.hpp"
 #include "software_keychain_fixture.hpp"
+#include "support/software_tpm.hpp"
 
 namespace ktarn::platform::software {
 namespace {
@@ -13,8 +14,35 @@ OSStatus error_status(const Ref& error) {
   return object ? object->status() : 1;
 }
 
-class SoftwareKeychainKeyTest : public SoftwareKeychainTest {
+// The parameter is where the keychain's new keys go. TPM keys are made in one software TPM that
+// the suite starts when it first needs it.
+class SoftwareKeychainKeyTest : public SoftwareKeychainTest,
+                                public ::testing::WithParamInterface<Constant> {
  protected:
+  static void TearDownTestSuite() {
+    tcti_.reset();
+    tpm_.reset();
+  }
+  void SetUp() override {
+    SoftwareKeychainTest::SetUp();
+    if (GetParam() == Constant::kSecAttrTokenIDTpm) {
+      if (std::string missing = ktarn::testing::software_tpm_missing(); !missing.empty()) {
+        GTEST_SKIP() << "no software TPM: " << missing;
+      }
+      if (!tpm_) {
+        tpm_ = std::make_unique<ktarn::testing::SoftwareTpm>();
+        tcti_ = std::make_unique<ktarn::testing::ScopedTcti>(tpm_->tcti());
+      }
+      ASSERT_TRUE(tpm_->running());
+    }
+    std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
+    std::filesystem::permissions(home_ + "/Library", std::filesystem::perms::owner_all);
+    std::filesystem::permissions(home_ + "/Library/Keychains", std::filesystem::perms::owner_all);
+    const Constant storage = GetParam();
+    ASSERT_TRUE(
+        KeychainDatabase::open(path_, KeychainAccess::kReadWrite, [storage] { return storage; }));
+  }
+
   // Creates the device key as the key store does, then finds it again through the keychain.
   Ref create_and_find(const std::string& name) {
     SharedRef keychain = open_keychain();
@@ -25,6 +53,10 @@ class SoftwareKeychainKeyTest : public SoftwareKeychainTest {
     EXPECT_FALSE(error);
     Ref item;
     EXPECT_EQ(keychain_.sec_item_copy_matching(lookup_query(keychain, name), item), 0);
+    const auto* found = dynamic_cast<const KeyObject*>(item.get());
+    EXPECT_TRUE(found != nullptr &&
+                found->item().in_tpm() == (GetParam() == Constant::kSecAttrTokenIDTpm))
+        << "the key is made where the keychain says";
     return item;
   }
 
@@ -49,9 +81,19 @@ class SoftwareKeychainKeyTest : public SoftwareKeychainTest {
     Ref error;
     return keychain_.sec_key_copy_external_representation(*public_key, error).value_or(Bytes());
   }
+
+  static inline std::unique_ptr<ktarn::testing::SoftwareTpm> tpm_;
+  static inline std::unique_ptr<ktarn::testing::ScopedTcti> tcti_;
 };
 
-TEST_F(SoftwareKeychainKeyTest, ACreatedKeyIsStoredAsAskedAndSignsVerifiably) {
+INSTANTIATE_TEST_SUITE_P(ByStorage, SoftwareKeychainKeyTest,
+                         ::testing::Values(Constant::kSecAttrTokenIDSoftware,
+                                           Constant::kSecAttrTokenIDTpm),
+                         [](const ::testing::TestParamInfo<Constant>& info) {
+                           return info.param == Constant::kSecAttrTokenIDTpm ? "Tpm" : "Software";
+                         });
+
+TEST_P(SoftwareKeychainKeyTest, ACreatedKeyIsStoredAsAskedAndSignsVerifiably) {
   Ref key = create_and_find("kTARN.device");
   ASSERT_TRUE(key);
   EXPECT_EQ(keychain_.cf_get_type_id(*key), keychain_.sec_key_get_type_id());
@@ -81,7 +123,7 @@ TEST_F(SoftwareKeychainKeyTest, ACreatedKeyIsStoredAsAskedAndSignsVerifiably) {
   EXPECT_NE(sign(*key, other_digest), signature);
 }
 
-TEST_F(SoftwareKeychainKeyTest, OnlyThirtyTwoByteDigestsAreSigned) {
+TEST_P(SoftwareKeychainKeyTest, OnlyThirtyTwoByteDigestsAreSigned) {
   Ref key = create_and_find("kTARN.digest");
   ASSERT_TRUE(key);
   for (std::size_t size : {0u, 31u, 33u, 64u}) {
@@ -94,7 +136,7 @@ TEST_F(SoftwareKeychainKeyTest, OnlyThirtyTwoByteDigestsAreSigned) {
   }
 }
 
-TEST_F(SoftwareKeychainKeyTest, ThePrivateKeyIsNeverExportedAndThePublicHalfCannotSign) {
+TEST_P(SoftwareKeychainKeyTest, ThePrivateKeyIsNeverExportedAndThePublicHalfCannotSign) {
   Ref key = create_and_find("kTARN.export");
   ASSERT_TRUE(key);
   Ref error;
@@ -110,7 +152,7 @@ TEST_F(SoftwareKeychainKeyTest, ThePrivateKeyIsNeverExportedAndThePublicHalfCann
   EXPECT_EQ(*attributes->get<Constant>(Attr::kSecAttrKeyClass), Constant::kSecAttrKeyClassPublic);
 }
 
-TEST_F(SoftwareKeychainKeyTest, TheExtractableFlagIsStoredReportedAndMatched) {
+TEST_P(SoftwareKeychainKeyTest, TheExtractableFlagIsStoredReportedAndMatched) {
   SharedRef keychain = open_keychain();
   auto attributes = private_key_attributes("kTARN.extractable");
   attributes->set(Attr::kSecAttrIsExtractable, true);
@@ -128,7 +170,7 @@ TEST_F(SoftwareKeychainKeyTest, TheExtractableFlagIsStoredReportedAndMatched) {
   EXPECT_EQ(keychain_.sec_item_copy_matching(query, item), errSecItemNotFound);
 }
 
-TEST_F(SoftwareKeychainKeyTest, AReplacedKeyIsNeverServedFromAnEarlierDecode) {
+TEST_P(SoftwareKeychainKeyTest, AReplacedKeyIsNeverServedFromAnEarlierDecode) {
   Ref first = create_and_find("kTARN.replaced");
   ASSERT_TRUE(first);
   Bytes first_der = public_der(*first);
@@ -143,7 +185,7 @@ TEST_F(SoftwareKeychainKeyTest, AReplacedKeyIsNeverServedFromAnEarlierDecode) {
 
 // Decoded keys are kept, but every lookup reads the keychain first: a key that another process
 // deleted is not found, however recently this process decoded it.
-TEST_F(SoftwareKeychainKeyTest, AKeyDeletedElsewhereIsNotFoundFromMemory) {
+TEST_P(SoftwareKeychainKeyTest, AKeyDeletedElsewhereIsNotFoundFromMemory) {
   Ref key = create_and_find("kTARN.gone");
   ASSERT_TRUE(key);
   SoftwareKeychain elsewhere;
@@ -155,7 +197,7 @@ TEST_F(SoftwareKeychainKeyTest, AKeyDeletedElsewhereIsNotFoundFromMemory) {
 
 // Later lookups share one decoded key and its signing context; using it for one key object
 // must leave it fit for every other, in any order.
-TEST_F(SoftwareKeychainKeyTest, KeysFoundAgainShareOneSignerThatStaysUsable) {
+TEST_P(SoftwareKeychainKeyTest, KeysFoundAgainShareOneSignerThatStaysUsable) {
   Ref first = create_and_find("kTARN.reused");
   ASSERT_TRUE(first);
   Ref again;
@@ -170,7 +212,7 @@ TEST_F(SoftwareKeychainKeyTest, KeysFoundAgainShareOneSignerThatStaysUsable) {
   EXPECT_TRUE(verifies(der, kDigest, from_first));
 }
 
-TEST_F(SoftwareKeychainKeyTest, AnotherProcessViewFindsTheSameKey) {
+TEST_P(SoftwareKeychainKeyTest, AnotherProcessViewFindsTheSameKey) {
   Ref key = create_and_find("kTARN.shared");
   ASSERT_TRUE(key);
   SoftwareKeychain fresh;
@@ -208,7 +250,7 @@ const BadCreation kBadCreations[] = {
      errSecParam},
 };
 
-TEST_F(SoftwareKeychainKeyTest, BadCreationParametersStoreNothing) {
+TEST_P(SoftwareKeychainKeyTest, BadCreationParametersStoreNothing) {
   SharedRef keychain = open_keychain();
   for (const BadCreation& bad : kBadCreations) {
     SCOPED_TRACE(bad.reason);
@@ -224,7 +266,7 @@ TEST_F(SoftwareKeychainKeyTest, BadCreationParametersStoreNothing) {
   EXPECT_EQ(keychain_.sec_item_delete(everything), errSecItemNotFound);
 }
 
-TEST_F(SoftwareKeychainKeyTest, AKeyThatIsNotPermanentIsUsableButNotStored) {
+TEST_P(SoftwareKeychainKeyTest, AKeyThatIsNotPermanentIsUsableButNotStored) {
   SharedRef keychain = open_keychain();
   auto attributes = private_key_attributes("kTARN.ephemeral");
   attributes->set(Attr::kSecAttrIsPermanent, false);
