@@ -3,7 +3,7 @@
 // bridge is decoded strictly: one text per byte sequence, so a reply that is padded wrongly,
 // carries stray bits or white space, or uses the URL-safe letters is refused rather than repaired.
 // Every binary value the companion hands to the browser is URL-safe Base64 without padding; the
-// browser never sends binary data, so that form is only encoded.
+// browser never sends binary data, but the relying party reads that form back, just as strictly.
 #pragma once
 
 #include <cstdint>
@@ -32,5 +32,10 @@ std::optional<Bytes> base64_decode_strict(std::string_view text);
 
 // URL-safe alphabet ("-" and "_" in place of "+" and "/"), without padding.
 std::string base64url_encode(ByteView bytes);
+
+// The bytes of a URL-safe text, or nothing when the text is not exactly what base64url_encode
+// would write for some byte sequence: padding, the standard alphabet's "+" and "/", white space
+// and stray bits in the last symbol are refused. The empty text is zero bytes.
+std::optional<Bytes> base64url_decode_strict(std::string_view text);
 
 }  // namespace ktarn

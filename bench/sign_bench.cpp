@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "base/base64.hpp"
+#include "base/sha256.hpp"
 #include "json/parse_json.hpp"
 #include "macos/public_key_export.hpp"
 #include "macos/request_signing.hpp"
-#include "macos/sha256.hpp"
 
 namespace {
 
@@ -56,7 +56,7 @@ constexpr ktarn::macos::BridgeFunctions kMemoryBridge{&answer_from_memory, &rele
 
 void sha256(benchmark::State& state) {
   const Bytes message = pattern(static_cast<std::size_t>(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(ktarn::macos::sha256(message));
+  for (auto _ : state) benchmark::DoNotOptimize(ktarn::sha256(message));
   state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 

@@ -17,9 +17,9 @@
 #include <string>
 
 #include "base/base64.hpp"
+#include "base/sha256.hpp"
 #include "json/parse_json.hpp"
 #include "json/write_json.hpp"
-#include "macos/sha256.hpp"
 #include "verifier/verify_signature.hpp"
 
 namespace {
@@ -101,7 +101,7 @@ JsonValue jwk_of(const Key& key) {
   BN_free(n);
   const std::string n_text = url(modulus);
   const std::string key_id =
-      ktarn::base64url_encode(ktarn::macos::sha256(ktarn::as_bytes(n_text + ":AQAB")));
+      ktarn::base64url_encode(ktarn::sha256(ktarn::as_bytes(n_text + ":AQAB")));
   return parse(R"({"alg":"RS256","attested":false,"e":"AQAB","keyId":")" + key_id +
                R"(","kty":"RSA","n":")" + n_text + R"(","protection":"software-provider"})");
 }

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "base/base64.hpp"
+#include "base/sha256.hpp"
 #include "base/utf8.hpp"
 #include "device_key_der.hpp"
 #include "fuzz_input.hpp"
@@ -24,7 +25,6 @@
 #include "json/write_json.hpp"
 #include "macos/der_reader.hpp"
 #include "macos/public_key_export.hpp"
-#include "macos/sha256.hpp"
 
 namespace {
 
@@ -137,7 +137,7 @@ void check_json_web_key(const JsonValue& jwk, const Bytes& der) {
               std::span<const std::uint8_t, ktarn::fuzzing::kModulusBytes>(*modulus)) == der);
   const std::string key_id_input = n + ":AQAB";
   require(text_member(jwk, "keyId") ==
-          ktarn::base64url_encode(ktarn::macos::sha256(ktarn::as_bytes(key_id_input))));
+          ktarn::base64url_encode(ktarn::sha256(ktarn::as_bytes(key_id_input))));
 }
 
 }  // namespace

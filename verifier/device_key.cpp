@@ -4,8 +4,7 @@
 #include <array>
 #include <string>
 
-#include "macos/sha256.hpp"
-#include "verifier/base64url.hpp"
+#include "base/sha256.hpp"
 
 namespace ktarn::verifier {
 namespace {
@@ -47,7 +46,7 @@ Expected<DeviceKey, Reason> read_device_key(const json::JsonValue& jwk) {
   const auto key_id = json::find_member(jwk, "keyId")->as_string();
   // The text of "n", a colon and the text of "e", which every device key has as "AQAB".
   const std::string derived =
-      ktarn::base64url_encode(macos::sha256(ktarn::as_bytes(std::string(*n) + ":AQAB")));
+      ktarn::base64url_encode(ktarn::sha256(ktarn::as_bytes(std::string(*n) + ":AQAB")));
   if (!key_id || *key_id != derived) return Unexpected(Reason::kKeyIdMismatch);
   return DeviceKey{std::move(*modulus), *key_id};
 }

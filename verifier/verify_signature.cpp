@@ -5,7 +5,6 @@
 
 #include "json/parse_json.hpp"
 #include "json/write_json.hpp"
-#include "verifier/base64url.hpp"
 #include "verifier/device_key.hpp"
 #include "verifier/rs256.hpp"
 

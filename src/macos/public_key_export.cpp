@@ -5,8 +5,8 @@
 #include <string>
 
 #include "base/base64.hpp"
+#include "base/sha256.hpp"
 #include "macos/der_reader.hpp"
-#include "macos/sha256.hpp"
 
 namespace ktarn::macos {
 namespace {

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "base/base64.hpp"
+#include "base/sha256.hpp"
 #include "json/write_json.hpp"
-#include "macos/sha256.hpp"
 
 namespace ktarn::macos {
 namespace {

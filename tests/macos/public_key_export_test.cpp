@@ -5,7 +5,7 @@
 #include <openssl/sha.h>
 
 #include "base/base64.hpp"
-#include "hex_bytes.hpp"
+#include "base/hex_bytes.hpp"
 #include "json/write_json.hpp"
 #include "macos/der_reader.hpp"
 #include "scripted_key_bridge.hpp"
@@ -13,9 +13,9 @@
 namespace ktarn::macos {
 namespace {
 
-using testing::Bytes;
-using testing::concat;
-using testing::from_hex;
+using ktarn::testing::Bytes;
+using ktarn::testing::concat;
+using ktarn::testing::from_hex;
 
 constexpr std::string_view kKeyName = "kTARN.SealedBrowser.Demo.v1";
 
@@ -169,7 +169,8 @@ TEST(PublicKeyExport, RejectsEveryOtherEncoding) {
   for (const BadDer& bad : bad_ders()) {
     const OperationOutcome outcome = export_der(bad.der);
     ASSERT_FALSE(outcome.has_value()) << bad.reason;
-    EXPECT_EQ(outcome.error(), bad.message) << bad.reason << ": " << testing::to_hex(bad.der);
+    EXPECT_EQ(outcome.error(), bad.message)
+        << bad.reason << ": " << ktarn::testing::to_hex(bad.der);
   }
 }
 
@@ -215,7 +216,7 @@ TEST(ByteReader, MovesOnlyPastWholeElements) {
   ByteReader reader(data);
   const DerView first = read_der_element(reader, kDerInteger);
   ASSERT_TRUE(first.has_value());
-  EXPECT_EQ(testing::to_hex(*first), "05");
+  EXPECT_EQ(ktarn::testing::to_hex(*first), "05");
   EXPECT_EQ(reader.remaining(), 3u);
   EXPECT_FALSE(read_der_element(reader, kDerInteger).has_value());
   EXPECT_EQ(reader.remaining(), 3u);

@@ -5,15 +5,15 @@
 #include <openssl/sha.h>
 
 #include "base/base64.hpp"
-#include "hex_bytes.hpp"
+#include "base/hex_bytes.hpp"
 #include "json/parse_json.hpp"
 #include "scripted_key_bridge.hpp"
 
 namespace ktarn::macos {
 namespace {
 
+using ktarn::testing::Bytes;
 using testing::bridge_script;
-using testing::Bytes;
 
 constexpr std::string_view kKeyName = "kTARN.SealedBrowser.Demo.v1";
 // The bridge's answer in the tests that get as far as signing: 256 bytes are not needed here.
@@ -36,7 +36,7 @@ std::string decode_url_safe(std::string text) {
   text.append((4 - text.size() % 4) % 4, '=');
   const auto bytes = base64_decode_strict(text);
   EXPECT_TRUE(bytes.has_value()) << text;
-  return bytes ? testing::text_of(*bytes) : std::string();
+  return bytes ? ktarn::testing::text_of(*bytes) : std::string();
 }
 
 std::string result_member(const OperationOutcome& outcome, std::string_view name) {

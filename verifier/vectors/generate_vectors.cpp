@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "base/base64.hpp"
+#include "base/sha256.hpp"
 #include "json/parse_json.hpp"
 #include "json/write_json.hpp"
-#include "macos/sha256.hpp"
 #include "verifier/reasons.hpp"
 
 namespace {
@@ -85,7 +85,7 @@ class TestKey {
 
  private:
   static std::string url_digest(std::string_view text) {
-    return base64url_encode(ktarn::macos::sha256(as_bytes(text)));
+    return base64url_encode(ktarn::sha256(as_bytes(text)));
   }
 
   std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key_{nullptr, &EVP_PKEY_free};

@@ -1,10 +1,10 @@
-#include "macos/sha256.hpp"
+#include "base/sha256.hpp"
 
 #include <openssl/evp.h>
 
 #include <new>
 
-namespace ktarn::macos {
+namespace ktarn {
 
 Sha256Digest sha256(ByteView message) {
   Sha256Digest digest;
@@ -19,4 +19,4 @@ Sha256Digest sha256(ByteView message) {
   return digest;
 }
 
-}  // namespace ktarn::macos
+}  // namespace ktarn

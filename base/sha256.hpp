@@ -8,11 +8,11 @@
 
 #include "base/base64.hpp"
 
-namespace ktarn::macos {
+namespace ktarn {
 
 inline constexpr std::size_t kSha256DigestBytes = 32;
 using Sha256Digest = std::array<std::uint8_t, kSha256DigestBytes>;
 
 Sha256Digest sha256(ByteView message);
 
-}  // namespace ktarn::macos
+}  // namespace ktarn

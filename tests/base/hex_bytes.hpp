@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ktarn::macos::testing {
+namespace ktarn::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -47,4 +47,4 @@ inline std::string text_of(std::span<const std::uint8_t> bytes) {
   return {bytes.begin(), bytes.end()};
 }
 
-}  // namespace ktarn::macos::testing
+}  // namespace ktarn::testing

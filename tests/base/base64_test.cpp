@@ -5,9 +5,9 @@
 
 #include <random>
 
-#include "hex_bytes.hpp"
+#include "base/hex_bytes.hpp"
 
-namespace ktarn::macos {
+namespace ktarn {
 namespace {
 
 using testing::Bytes;
@@ -41,6 +41,9 @@ TEST(Base64, PublishedVectors) {
     const auto decoded = base64_decode_strict(v.standard);
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(testing::text_of(*decoded), v.data);
+    const auto url_decoded = base64url_decode_strict(v.url_safe);
+    ASSERT_TRUE(url_decoded.has_value());
+    EXPECT_EQ(testing::text_of(*url_decoded), v.data);
   }
 }
 
@@ -63,6 +66,9 @@ TEST(Base64, AgreesWithOpenSslAndRoundTrips) {
     std::string url_safe = expected.substr(0, expected.find('='));
     for (char& c : url_safe) c = c == '+' ? '-' : c == '/' ? '_' : c;
     EXPECT_EQ(base64url_encode(data), url_safe);
+    const auto url_decoded = base64url_decode_strict(url_safe);
+    ASSERT_TRUE(url_decoded.has_value()) << url_safe;
+    EXPECT_EQ(to_hex(*url_decoded), to_hex(data));
   }
 }
 
@@ -100,10 +106,66 @@ TEST(Base64, StrictDecodeRejects) {
   }
 }
 
+// The URL-safe form has no padding, so its strictness rests on the alphabet, the length and the
+// last symbol's spare bits alone.
+constexpr Rejection kUrlSafeRejections[] = {
+    {"Zg==", "padding"},
+    {"Zm8=", "padding of one"},
+    {"Z", "a lone symbol carries no whole byte"},
+    {"Zm9vY", "a lone symbol after a group"},
+    {"Zh", "spare bits set after one byte"},
+    {"Zm9", "spare bits set after two bytes"},
+    {"Zm9vYh", "spare bits set after a whole group"},
+    {"+/8", "the standard alphabet's letters"},
+    {"Zm9v+", "a standard letter at the end"},
+    {"Zm9v/w", "a standard letter in the tail"},
+    {"Zm=v", "padding inside a group"},
+    {"Zm9v\n", "trailing line break"},
+    {" Zm9v", "leading space"},
+    {"Zm9v YmFy", "space between groups"},
+    {"Zm9v\tYg", "tab inside"},
+    {"Zm9.", "character outside both alphabets"},
+    {std::string_view("Zm\0v", 4), "NUL byte"},
+    {"Zm9\xc3\xa9", "non-ASCII bytes"},
+    {"\xff\xff\xff\xff", "bytes whose value sets the not-a-symbol mark"},
+};
+
+TEST(Base64, StrictUrlSafeDecodeRejects) {
+  for (const Rejection& r : kUrlSafeRejections) {
+    EXPECT_FALSE(base64url_decode_strict(r.text).has_value()) << r.reason;
+  }
+}
+
+// A byte outside the alphabet anywhere in a long text is found, whichever group or position it
+// sits in, the unpadded tail and the padded last group included.
+TEST(Base64, StrictDecodersRejectABadByteAnywhere) {
+  Bytes data(95);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 37);
+  const std::string standard = base64_encode(data);
+  const std::string url_safe = base64url_encode(data);
+  for (std::size_t at = 0; at < url_safe.size(); ++at) {
+    for (const char bad : {'=', '+', ' ', '*', '\x80'}) {
+      std::string broken = url_safe;
+      broken[at] = bad;
+      EXPECT_FALSE(base64url_decode_strict(broken).has_value()) << at << " " << int{bad};
+    }
+  }
+  for (std::size_t at = 0; at < standard.size(); ++at) {
+    for (const char bad : {'-', ' ', '*', '\x80'}) {
+      std::string broken = standard;
+      broken[at] = bad;
+      EXPECT_FALSE(base64_decode_strict(broken).has_value()) << at << " " << int{bad};
+    }
+  }
+}
+
 TEST(Base64, EmptyTextIsZeroBytes) {
   const auto decoded = base64_decode_strict("");
   ASSERT_TRUE(decoded.has_value());
   EXPECT_TRUE(decoded->empty());
+  const auto url_decoded = base64url_decode_strict("");
+  ASSERT_TRUE(url_decoded.has_value());
+  EXPECT_TRUE(url_decoded->empty());
 }
 
 TEST(Base64, DecodesEveryByteValue) {
@@ -112,9 +174,13 @@ TEST(Base64, DecodesEveryByteValue) {
   const auto decoded = base64_decode_strict(base64_encode(all));
   ASSERT_TRUE(decoded.has_value());
   EXPECT_EQ(to_hex(*decoded), to_hex(all));
+  const auto url_decoded = base64url_decode_strict(base64url_encode(all));
+  ASSERT_TRUE(url_decoded.has_value());
+  EXPECT_EQ(to_hex(*url_decoded), to_hex(all));
+  EXPECT_EQ(to_hex(*base64url_decode_strict("-_-_")), to_hex(from_hex("fbffbf")));
   EXPECT_EQ(to_hex(*base64_decode_strict("AP8=")), "00ff");
   EXPECT_EQ(to_hex(*base64_decode_strict("+/+/")), to_hex(from_hex("fbffbf")));
 }
 
 }  // namespace
-}  // namespace ktarn::macos
+}  // namespace ktarn
