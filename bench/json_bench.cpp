@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstring>
 #include <iomanip>
-#include <map>
 #include <ostream>
 #include <span>
 #include <string>
@@ -18,6 +17,7 @@
 
 #include "json/parse_json.hpp"
 #include "json/write_json.hpp"
+#include "ratio_reporter.hpp"
 
 namespace {
 
@@ -179,42 +179,26 @@ void rapid_parse_and_write(benchmark::State& state, const std::string& text) {
   count(state, text);
 }
 
-// The console table, then for each pair measured in this run how many times faster ours is than
-// RapidJSON (RapidJSON's CPU time divided by ours), so the comparison needs no arithmetic.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  RatioReporter() : ConsoleReporter(OO_None) {}
-
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) cpu_ns_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  void Finalize() override {
-    std::ostream& out = GetOutputStream();
-    out << "\nOurs vs RapidJSON, same run (RapidJSON time / ours; above 1 means ours is faster).\n"
-        << "Ours parses text input: request lines are UTF-8-checked by the line reader, while\n"
-        << "the strict RapidJSON parse validates UTF-8 itself because it is given raw bytes.\n";
-    for (const char* shape : {"sign", "large"}) {
-      for (const auto& [ours, theirs] : kPairs) {
-        const auto a = cpu_ns_.find(std::string(ours) + "/" + shape);
-        const auto b = cpu_ns_.find(std::string(theirs) + "/" + shape);
-        if (a == cpu_ns_.end() || b == cpu_ns_.end()) continue;
-        out << "  " << ours << "/" << shape << ": ours " << std::fixed << std::setprecision(0)
-            << a->second << " ns, RapidJSON " << b->second << " ns -> " << std::setprecision(2)
-            << b->second / a->second << "x\n";
-      }
-    }
-    ConsoleReporter::Finalize();
-  }
-
- private:
+// For each pair measured in this run, how many times faster ours is than RapidJSON (RapidJSON's
+// CPU time divided by ours).
+void print_ratios(std::ostream& out, const ktarn::bench::CpuTimes& times) {
   static constexpr std::pair<const char*, const char*> kPairs[] = {
       {"parse_text", "rapid_parse"},
       {"write", "rapid_write"},
       {"parse_and_write", "rapid_parse_and_write"}};
-  std::map<std::string, double> cpu_ns_;
-};
+  out << "\nOurs vs RapidJSON, same run (RapidJSON time / ours; above 1 means ours is faster).\n"
+      << "Ours parses text input: request lines are UTF-8-checked by the line reader, while\n"
+      << "the strict RapidJSON parse validates UTF-8 itself because it is given raw bytes.\n";
+  for (const char* shape : {"sign", "large"}) {
+    for (const auto& [ours, theirs] : kPairs) {
+      const auto a = times.ns(std::string(ours) + "/" + shape);
+      const auto b = times.ns(std::string(theirs) + "/" + shape);
+      if (!a || !b) continue;
+      out << "  " << ours << "/" << shape << ": ours " << std::fixed << std::setprecision(0) << *a
+          << " ns, RapidJSON " << *b << " ns -> " << std::setprecision(2) << *b / *a << "x\n";
+    }
+  }
+}
 
 }  // namespace
 
@@ -234,10 +218,5 @@ BENCHMARK_CAPTURE(parse_and_write, large, kLargeRequest);
 BENCHMARK_CAPTURE(rapid_parse_and_write, large, kLargeRequest);
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return ktarn::bench::run_with_ratios(argc, argv, print_ratios);
 }

@@ -12,7 +12,6 @@
 
 #include <cstdio>
 #include <iomanip>
-#include <map>
 #include <memory>
 #include <string>
 
@@ -20,6 +19,7 @@
 #include "base/sha256.hpp"
 #include "json/parse_json.hpp"
 #include "json/write_json.hpp"
+#include "ratio_reporter.hpp"
 #include "verifier/verify_signature.hpp"
 
 namespace {
@@ -160,35 +160,19 @@ void openssl_rs256(benchmark::State& state, const Shape& (*which)()) {
   }
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  RatioReporter() : ConsoleReporter(OO_None) {}
-
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) cpu_ns_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  void Finalize() override {
-    std::ostream& out = GetOutputStream();
-    out << "\nverify_signature / OpenSSL's RS256 verification, same run (target <= 1.5x):\n";
-    for (const auto& [shape, floor_shape] : kPairs) {
-      const auto ours = cpu_ns_.find(std::string("verify_signature/") + shape);
-      const auto floor = cpu_ns_.find(std::string("openssl_rs256/") + floor_shape);
-      if (ours == cpu_ns_.end() || floor == cpu_ns_.end()) continue;
-      out << "  " << shape << ": " << std::fixed << std::setprecision(1) << ours->second / 1000
-          << " us vs " << floor->second / 1000 << " us -> " << std::setprecision(2)
-          << ours->second / floor->second << "x\n";
-    }
-    ConsoleReporter::Finalize();
-  }
-
- private:
-  // The figure and its floor; the two-key figure is reported against the one-key floor.
+// Each figure beside its floor; the two-key figure is reported against the one-key floor.
+void print_ratios(std::ostream& out, const ktarn::bench::CpuTimes& times) {
   static constexpr std::pair<const char*, const char*> kPairs[] = {
       {"challenge", "challenge"}, {"challenge_two_keys", "challenge"}, {"largest", "largest"}};
-  std::map<std::string, double> cpu_ns_;
-};
+  out << "\nverify_signature / OpenSSL's RS256 verification, same run (target <= 1.5x):\n";
+  for (const auto& [shape, floor_shape] : kPairs) {
+    const auto ours = times.ns(std::string("verify_signature/") + shape);
+    const auto floor = times.ns(std::string("openssl_rs256/") + floor_shape);
+    if (!ours || !floor) continue;
+    out << "  " << shape << ": " << std::fixed << std::setprecision(1) << *ours / 1000 << " us vs "
+        << *floor / 1000 << " us -> " << std::setprecision(2) << *ours / *floor << "x\n";
+  }
+}
 
 }  // namespace
 
@@ -199,9 +183,5 @@ BENCHMARK_CAPTURE(verify_signature, largest, &largest);
 BENCHMARK_CAPTURE(openssl_rs256, largest, &largest);
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return ktarn::bench::run_with_ratios(argc, argv, print_ratios);
 }

@@ -16,6 +16,7 @@ constexpr std::size_t kMaxPayloadBytes = 32768;
 constexpr std::int64_t kProtocolVersion = 1;
 constexpr std::string_view kAudience = "ktarn-sealed-browser";
 constexpr std::array<std::string_view, 3> kPurposes = {"challenge", "request", "events"};
+constexpr std::size_t kWriterLookahead = 64;
 
 // The object a companion answer stands for: the value itself, or the "result" of a success
 // response. A failure response, or anything that is not an object, stands for nothing.
@@ -43,14 +44,27 @@ std::string_view text_of(const ktarn::Bytes& bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
+struct CanonicalObject {
+  json::JsonValue value;
+  std::string text;  // the value written canonically, equal to the signed bytes
+};
+
 // The signed bytes read as one canonical JSON object: the host's writer must give back exactly
-// the bytes that were signed, so no two texts carry the same signed payload.
-Expected<json::JsonValue, Reason> read_canonical_object(std::string_view bytes) {
+// the bytes that were signed, so no two texts carry the same signed payload. The text written is
+// kept as the verified bytes, so the signed bytes need no copy of their own.
+Expected<CanonicalObject, Reason> read_canonical_object(std::string_view bytes) {
   json::ParseResult parsed =
       json::parse_json_bytes({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
   if (!parsed || !parsed->as_members()) return Unexpected(Reason::kPayloadNotObject);
-  if (json::write_json(*parsed) != bytes) return Unexpected(Reason::kPayloadNotCanonical);
-  return std::move(*parsed);
+  // Room for canonical bytes and the few the writer asks for beyond its last token, so that the
+  // text of a large payload is written without growing: a verification that holds the signed
+  // bytes, the tree and the text at once stays well under the size at which the C allocator
+  // hands memory back to the system after each call and must fault it in again for the next.
+  std::string text;
+  text.reserve(bytes.size() + kWriterLookahead);
+  json::write_json(*parsed, text);
+  if (text != bytes) return Unexpected(Reason::kPayloadNotCanonical);
+  return CanonicalObject{std::move(*parsed), std::move(text)};
 }
 
 // The signing context, then what the relying party expects of it; the purpose on success.
@@ -100,14 +114,13 @@ Expected<VerifiedPayload, Reason> verify_signature(const json::JsonValue& key,
   }
 
   if (payload_bytes->size() > kMaxPayloadBytes) return Unexpected(Reason::kPayloadTooLarge);
-  const std::string_view bytes = text_of(*payload_bytes);
-  Expected<json::JsonValue, Reason> payload = read_canonical_object(bytes);
+  Expected<CanonicalObject, Reason> payload = read_canonical_object(text_of(*payload_bytes));
   if (!payload) return Unexpected(payload.error());
-  const Expected<std::string_view, Reason> purpose = check_context(*payload, expected);
+  const Expected<std::string_view, Reason> purpose = check_context(payload->value, expected);
   if (!purpose) return Unexpected(purpose.error());
   std::string purpose_text(*purpose);  // taken before the payload it points into moves on
-  return VerifiedPayload{std::move(*payload), std::string(bytes), std::string(device_key->key_id),
-                         std::move(purpose_text)};
+  return VerifiedPayload{std::move(payload->value), std::move(payload->text),
+                         std::string(device_key->key_id), std::move(purpose_text)};
 }
 
 }  // namespace ktarn::verifier
