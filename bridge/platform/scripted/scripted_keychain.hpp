@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -15,9 +16,16 @@
 
 #include "bridge/platform/keychain.hpp"
 #include "bridge/platform/scripted/counted_object.hpp"
-#include "bridge/platform/scripted/recorded_attributes.hpp"
 
 namespace ktarn::platform::scripted {
+
+// A dictionary the keychain was handed, as plain text, one entry per member, so that a test can
+// compare a whole query with one literal and the record holds no reference to a platform object
+// (a recorded keychain would otherwise stay open). Member name -> value text. Nested
+// dictionaries are flattened into "outer.inner" names; values read "true", "2048", "\"text\"",
+// "<bytes as text>", constant names, "[a, b]" for lists and the object's description (a
+// keychain: "keychain <path>").
+using RecordedAttributes = std::map<std::string, std::string>;
 
 class ScriptedKeychain final : public platform::Keychain {
  public:
