@@ -62,9 +62,9 @@ TEST(JsonObject, OrdersNamesByEveryByte) {
   }
 }
 
-// Small objects are ordered by their names' leading bytes alone when those differ, and in full
-// when two share them; every arrival order must give the same object, the repeated name's last
-// value included. Inside an array, each record may reuse the order found for the one before.
+// Names are compared by their leading bytes first and in full only when two share them; every
+// arrival order must give the same object, the repeated name's last value included, whether the
+// object stands alone or is one record among many in an array.
 TEST(JsonObject, EveryArrivalOrderGivesTheSameObject) {
   const std::vector<std::vector<std::string>> name_sets = {
       {"id", "type", "payload", "nonce", "a"},

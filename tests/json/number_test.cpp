@@ -98,9 +98,9 @@ TEST(NumberConversion, SaturatesTheCombinedExponent) {
   EXPECT_EQ(large.error().category, "number out of range");
 }
 
-// The reader takes short integers and decimals by quicker paths; on every text around their limits
-// (18 to 20 digits, two exponent digits, leading zeros, signs) they must give the value the full
-// conversion gives.
+// Numbers around the limits of exact reading (18 to 20 digits, two exponent digits, leading zeros,
+// signs) must give the value the number reader gives, whether a number ends the text or is ended
+// by the byte after it inside an array.
 TEST(NumberConversion, ShortNumbersMatchTheFullConversion) {
   std::mt19937_64 random(1209);
   const auto digits = [&](std::size_t count) {

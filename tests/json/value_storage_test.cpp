@@ -1,6 +1,6 @@
 // The value's own storage and the word-wise string scans: escapes at every position of short and
-// word-straddling strings, integers on the edge of the short path, and moves and copies that
-// must keep trees intact, a value assigned one of its own members included.
+// word-straddling strings, integers at the edges of 18 digits and of 64 bits, and moves and copies
+// that must keep trees intact, a value assigned one of its own members included.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -31,7 +31,7 @@ TEST(PlainRuns, EscapeAtEveryPositionRoundTrips) {
   }
 }
 
-TEST(ShortIntegers, EdgesOfTheFastPathKeepTheirForm) {
+TEST(Integers, EdgesOfEighteenDigitsAndSixtyFourBitsKeepTheirForm) {
   struct Case {
     const char* text;
     const char* written;
