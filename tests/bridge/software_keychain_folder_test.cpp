@@ -224,6 +224,71 @@ TEST_F(SoftwareKeychainFolderTest, SideFilesNotTheUsersOwnAreRefusedBeforeTheDat
   EXPECT_EQ(open_status(path_), 0);
 }
 
+// A keychain kept open proves at each use, from the folders' entries, that nothing changed
+// around it. Every change that a fresh open would refuse or follow must be found by a kept
+// connection too: a link looks like a link, not like the folder it leads to.
+struct LaterChange {
+  const char* reason;
+  std::function<void(const std::string& home)> change;
+  OSStatus status;
+  bool key_still_found;
+};
+
+void move(const std::string& from, const std::string& to) {
+  ASSERT_EQ(::rename(from.c_str(), to.c_str()), 0) << from;
+}
+
+const LaterChange kLaterChanges[] = {
+    {"Library made writable by others",
+     [](const std::string& home) { ASSERT_EQ(::chmod((home + "/Library").c_str(), 0777), 0); },
+     errSecWrPerm, false},
+    {"Keychains made writable by its group",
+     [](const std::string& home) {
+       ASSERT_EQ(::chmod((home + "/Library/Keychains").c_str(), 0770), 0);
+     },
+     errSecWrPerm, false},
+    {"Library moved and linked back",
+     [](const std::string& home) {
+       move(home + "/Library", home + "/Elsewhere");
+       fs::create_directory_symlink(home + "/Elsewhere", home + "/Library");
+     },
+     errSecInvalidKeychain, false},
+    {"Keychains moved and linked back",
+     [](const std::string& home) {
+       move(home + "/Library/Keychains", home + "/Library/Elsewhere");
+       fs::create_directory_symlink(home + "/Library/Elsewhere", home + "/Library/Keychains");
+     },
+     errSecInvalidKeychain, false},
+    {"Keychains moved away and a new one made",
+     [](const std::string& home) {
+       move(home + "/Library/Keychains", home + "/Library/Elsewhere");
+       make_folder(home + "/Library/Keychains", 0700);
+     },
+     errSecSuccess, false},
+    {"keychain made readable by its group",
+     [](const std::string& home) {
+       ASSERT_EQ(::chmod((home + "/Library/Keychains/login.keychain-db").c_str(), 0640), 0);
+     },
+     errSecSuccess, true},
+    {"nothing", [](const std::string&) {}, errSecSuccess, true},
+};
+
+TEST_F(SoftwareKeychainFolderTest, AKeptKeychainFindsEveryLaterChangeAroundIt) {
+  for (const LaterChange& later : kLaterChanges) {
+    SCOPED_TRACE(later.reason);
+    fs::remove_all(library());
+    fs::remove_all(home_ + "/Elsewhere");
+    make_keychain_with_key();
+    later.change(home_);
+    Ref keychain;
+    ASSERT_EQ(keychain_.sec_keychain_open(path_, keychain), later.status);
+    if (later.status != errSecSuccess) continue;
+    EXPECT_EQ(mode_of(path_), 0600u);
+    const Attributes query = lookup_query(SharedRef(std::move(keychain)), "kTARN.walls");
+    EXPECT_EQ(!found_public_der(query).empty(), later.key_still_found);
+  }
+}
+
 // Read access for group or others gives the private keys away but cannot have changed them: a
 // read-write open takes it away; a read-only one changes nothing.
 TEST_F(SoftwareKeychainFolderTest, AKeychainOthersCanReadIsTightenedByTheNextReadWriteOpen) {

@@ -4,7 +4,8 @@
 // (FILE-journal) stay in the vetted folder, whatever happens to the folder's path meanwhile.
 // SQLite's own file layer would turn such a name back into the folder's path, since it
 // resolves symbolic links and /proc/self/fd/N is one; the layer here is that one with names
-// kept exactly as given, and nothing else changed.
+// kept exactly as given, and with its check for a file's presence (made for the journal at every
+// transaction) looking in folder N directly. Nothing else is changed.
 #pragma once
 
 #include <string>

@@ -47,6 +47,12 @@ class KeychainDatabase {
     return path == path_ && vetted.folder.identity == folder_.identity &&
            vetted.identity == identity_;
   }
+  // The file's state when path still names this connection's file and nothing around it has
+  // changed (unchanged_keychain); none otherwise.
+  std::optional<FileChange> unchanged_at(const std::string& path) const {
+    if (path != path_) return std::nullopt;
+    return unchanged_keychain(path, folder_, identity_);
+  }
   // An empty file, opened read-only: what the first read-write open makes an empty unlocked
   // keychain, and so read as one.
   bool awaits_layout() const { return awaits_layout_; }

@@ -67,6 +67,10 @@ OSStatus tighten(const KeychainFolder& folder, struct stat& info) {
   return errSecSuccess;
 }
 
+FileChange change_of(const struct stat& info) {
+  return {info.st_size, info.st_ctim.tv_sec * kNanosPerSecond + info.st_ctim.tv_nsec};
+}
+
 // The keychain file's entry, created empty first when it is missing and access allows.
 OSStatus find_file(const KeychainFolder& folder, KeychainAccess access, struct stat& info) {
   const int descriptor = folder.descriptor.get();
@@ -98,9 +102,20 @@ StatusOr<VettedKeychain> vet_keychain_file(const std::string& path, KeychainAcce
       return Unexpected(status);
     }
   }
-  const FileChange change{info.st_size,
-                          info.st_ctim.tv_sec * kNanosPerSecond + info.st_ctim.tv_nsec};
-  return VettedKeychain{std::move(*folder), identity_of(info), change};
+  return VettedKeychain{std::move(*folder), identity_of(info), change_of(info)};
+}
+
+std::optional<FileChange> unchanged_keychain(const std::string& path, const KeychainFolder& folder,
+                                             const FileIdentity& file) {
+  if (!still_leads_to(path, folder)) return std::nullopt;
+  struct stat info {};
+  if (::fstatat(folder.descriptor.get(), folder.file_name.c_str(), &info, AT_SYMLINK_NOFOLLOW) !=
+          0 ||
+      identity_of(info) != file || vet(info) != errSecSuccess ||
+      (info.st_mode & kGroupAndOthers) != 0 || vet_side_files(folder) != errSecSuccess) {
+    return std::nullopt;
+  }
+  return change_of(info);
 }
 
 bool has_settled(const FileChange& change) {

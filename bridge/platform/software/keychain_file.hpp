@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "bridge/platform/software/keychain_folder.hpp"
@@ -34,6 +35,13 @@ struct VettedKeychain {
 };
 
 StatusOr<VettedKeychain> vet_keychain_file(const std::string& path, KeychainAccess access);
+
+// The file's state when path still leads to the held folder, the folder still holds the vetted
+// file under its name, and the file and its side files pass as they are (nothing to tighten):
+// everything a read-write vetting of path would prove, at a third of its system calls. None
+// otherwise, and the caller then vets path afresh.
+std::optional<FileChange> unchanged_keychain(const std::string& path, const KeychainFolder& folder,
+                                             const FileIdentity& file);
 
 // Whether the state is old enough that any later write must show a different change time;
 // file times advance in coarse steps, so a write just after another may keep the same time.

@@ -52,13 +52,17 @@ std::optional<PathParts> split(std::string_view path) {
   return parts;
 }
 
-OSStatus vet_folder(int folder, struct stat& info) {
-  if (::fstat(folder, &info) != 0) return status_from_errno(errno);
+OSStatus vet_folder_state(const struct stat& info) {
   if (!S_ISDIR(info.st_mode)) return errSecInvalidKeychain;
   if (info.st_uid != effective_user() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     return errSecWrPerm;
   }
   return errSecSuccess;
+}
+
+OSStatus vet_folder(int folder, struct stat& info) {
+  if (::fstat(folder, &info) != 0) return status_from_errno(errno);
+  return vet_folder_state(info);
 }
 
 // The folder name inside parent, opened without following a link and vetted (its state left in
@@ -114,6 +118,26 @@ StatusOr<KeychainFolder> open_keychain_folder(std::string_view path, bool create
     folder = std::move(*inner);
   }
   return KeychainFolder{std::move(folder), identity_of(info), std::move(parts->file_name)};
+}
+
+// Each keychain folder's own entry, so a symbolic link shows as one; the home above them is
+// followed, as the walk follows it. A folder has a single parent, so reaching the held folder's
+// identity means the path leads to that very folder.
+bool still_leads_to(std::string_view path, const KeychainFolder& folder) {
+  auto parts = split(path);
+  if (!parts || parts->file_name != folder.file_name) return false;
+  std::string walked = std::move(parts->home);
+  struct stat info {};
+  if (parts->folders.empty() && ::stat(walked.c_str(), &info) != 0) return false;
+  if (parts->folders.empty() && vet_folder_state(info) != errSecSuccess) return false;
+  for (const std::string& name : parts->folders) {
+    if (walked.back() != '/') walked += '/';
+    walked += name;
+    if (::lstat(walked.c_str(), &info) != 0 || vet_folder_state(info) != errSecSuccess) {
+      return false;
+    }
+  }
+  return identity_of(info) == folder.identity;
 }
 
 }  // namespace ktarn::platform::software

@@ -71,27 +71,34 @@ OSStatus SoftwareKeychain::sec_keychain_open(const std::string& path, Ref& keych
 }
 
 // Every open vets the folders and the file again; only a connection to that very file, in that
-// very folder, is reused.
+// very folder, is reused. The connection's held folder lets that be proven from entries alone
+// while nothing has changed; any change takes the full walk, which finds out what it was.
 StatusOr<std::shared_ptr<KeychainDatabase>> SoftwareKeychain::connection(const std::string& path) {
-  auto vetted = vet_keychain_file(path, KeychainAccess::kReadWrite);
-  if (!vetted) return Unexpected(vetted.error());
-  if (last_connection_ && last_connection_->is_open_on(path, *vetted)) {
-    // The same file may have been rewritten in place since; it must still be a keychain.
-    if (OSStatus status = last_connection_->make_keychain_if_changed(vetted->change);
-        status != errSecSuccess) {
+  std::optional<FileChange> change =
+      last_connection_ ? last_connection_->unchanged_at(path) : std::nullopt;
+  if (!change) {
+    auto vetted = vet_keychain_file(path, KeychainAccess::kReadWrite);
+    if (!vetted) return Unexpected(vetted.error());
+    if (!last_connection_ || !last_connection_->is_open_on(path, *vetted)) {
       last_connection_.reset();
-      return Unexpected(status);
+      // A keychain made on first use keeps its keys in the TPM when one answers.
+      auto database =
+          KeychainDatabase::open(path, std::move(*vetted), KeychainAccess::kReadWrite, [this] {
+            return tpm_.reachable() ? Constant::kSecAttrTokenIDTpm
+                                    : Constant::kSecAttrTokenIDSoftware;
+          });
+      if (!database) return Unexpected(database.error());
+      last_connection_ = std::move(*database);
+      return last_connection_;
     }
-    return last_connection_;
+    change = vetted->change;
   }
-  last_connection_.reset();
-  // A keychain made on first use keeps its keys in the TPM when one answers.
-  auto database =
-      KeychainDatabase::open(path, std::move(*vetted), KeychainAccess::kReadWrite, [this] {
-        return tpm_.reachable() ? Constant::kSecAttrTokenIDTpm : Constant::kSecAttrTokenIDSoftware;
-      });
-  if (!database) return Unexpected(database.error());
-  last_connection_ = std::move(*database);
+  // The same file may have been rewritten in place since; it must still be a keychain.
+  if (OSStatus status = last_connection_->make_keychain_if_changed(*change);
+      status != errSecSuccess) {
+    last_connection_.reset();
+    return Unexpected(status);
+  }
   return last_connection_;
 }
 
