@@ -1,6 +1,7 @@
-// Standard input as request lines. Input is read in blocks of up to 8192 bytes into one buffer
-// that lives as long as the loop, so a burst of requests costs one read; bytes past the current
-// line wait there for the next one. A line is handed out only when it is valid UTF-8 and at most
+// Standard input as request lines. Input is read in blocks of up to 65536 bytes (a pipe's whole
+// capacity) into one buffer that lives as long as the loop, so a burst of requests, or one
+// request of the largest size signed, costs one read; bytes past the current line wait there for
+// the next one. A line is handed out only when it is valid UTF-8 and at most
 // 65536 bytes long once its LF or CR LF ending is removed; anything else ends the input, and so
 // does a read error. Gathering stops as soon as a line is known to be too long, so an endless
 // line costs no more memory than a long one.
@@ -16,7 +17,7 @@
 
 namespace ktarn::host {
 
-inline constexpr std::size_t kInputBlockBytes = 8192;
+inline constexpr std::size_t kInputBlockBytes = 65536;
 inline constexpr std::size_t kMaxLineBytes = 65536;
 
 // One read of up to size bytes, with the contract of read(2): the number of bytes, 0 at end of
