@@ -51,17 +51,42 @@ constexpr SymbolTables make_symbol_tables(std::string_view alphabet) {
 constexpr SymbolTables kStandardTables = make_symbol_tables(kStandardAlphabet);
 constexpr SymbolTables kUrlSafeTables = make_symbol_tables(kUrlSafeAlphabet);
 
-std::string encode(ByteView bytes, std::string_view alphabet, bool padded) {
-  const std::size_t tail = bytes.size() % 3;
-  std::string text(bytes.size() / 3 * 4 + (tail == 0 ? 0 : padded ? 4 : tail + 1), kPad);
-  char* out = text.data();
-  auto put = [&](std::uint32_t group, int symbols) {
-    for (int shift = 18; symbols-- > 0; shift -= 6) *out++ = alphabet[(group >> shift) & 0x3F];
-  };
-  std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) put(bytes[i] << 16 | bytes[i + 1] << 8 | bytes[i + 2], 4);
-  if (tail == 1) put(bytes[i] << 16, 2);
-  if (tail == 2) put(bytes[i] << 16 | bytes[i + 1] << 8, 3);
+// The two symbols of every 12 bits, so that three bytes become four symbols by two lookups.
+using SymbolPairs = std::array<std::array<char, 2>, 4096>;
+
+constexpr SymbolPairs make_symbol_pairs(std::string_view alphabet) {
+  SymbolPairs pairs{};
+  for (std::size_t bits = 0; bits < pairs.size(); ++bits) {
+    pairs[bits] = {alphabet[bits >> 6], alphabet[bits & 0x3F]};
+  }
+  return pairs;
+}
+constexpr SymbolPairs kStandardPairs = make_symbol_pairs(kStandardAlphabet);
+constexpr SymbolPairs kUrlSafePairs = make_symbol_pairs(kUrlSafeAlphabet);
+
+std::string encode(ByteView bytes, const SymbolPairs& pairs, bool padded) {
+  const std::size_t whole = bytes.size() / 3 * 3;
+  const std::size_t tail = bytes.size() - whole;
+  const std::size_t size = whole / 3 * 4 + (tail == 0 ? 0 : padded ? 4 : tail + 1);
+  std::string text;
+  // Every byte is written below, so the room is not cleared first.
+  text.resize_and_overwrite(size, [&](char* out, std::size_t) {
+    const std::uint8_t* in = bytes.data();
+    for (const std::uint8_t* const end = in + whole; in != end; in += 3, out += 4) {
+      const std::uint32_t group = std::uint32_t{in[0]} << 16 | std::uint32_t{in[1]} << 8 | in[2];
+      std::memcpy(out, pairs[group >> 12].data(), 2);
+      std::memcpy(out + 2, pairs[group & 0xFFF].data(), 2);
+    }
+    if (tail != 0) {
+      const std::uint32_t group = std::uint32_t{in[0]} << 16 | (tail == 2 ? in[1] << 8 : 0);
+      char last[4];
+      std::memcpy(last, pairs[group >> 12].data(), 2);
+      std::memcpy(last + 2, pairs[group & 0xFFF].data(), 2);
+      if (padded) last[2 + (tail == 2)] = last[3] = kPad;
+      std::memcpy(out, last, size % 4 == 0 ? 4 : tail + 1);
+    }
+    return size;
+  });
   return text;
 }
 
@@ -199,11 +224,11 @@ std::optional<Bytes> decode_symbols(std::string_view symbols) {
 }  // namespace
 
 std::string base64_encode(ByteView bytes) {
-  return encode(bytes, kStandardAlphabet, true);
+  return encode(bytes, kStandardPairs, true);
 }
 
 std::string base64url_encode(ByteView bytes) {
-  return encode(bytes, kUrlSafeAlphabet, false);
+  return encode(bytes, kUrlSafePairs, false);
 }
 
 std::optional<Bytes> base64_decode_strict(std::string_view text) {
