@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
+#include <string_view>
+#include <thread>
 
 #include "bridge/platform/software/keychain_database.hpp"
 #include "software_keychain_fixture.hpp"
@@ -222,6 +225,28 @@ TEST_F(SoftwareKeychainFolderTest, SideFilesNotTheUsersOwnAreRefusedBeforeTheDat
     fs::remove_all(side_file + ".target");
   }
   EXPECT_EQ(open_status(path_), 0);
+}
+
+// A kept connection stops looking for side files while its folder's change time stays where it
+// was when the folder held none and that time had settled. Planting a file changes that time, so
+// a side file planted into a folder long quiet is found all the same.
+TEST_F(SoftwareKeychainFolderTest, SideFilesPlantedIntoAQuietFolderAreStillFound) {
+  make_keychain_with_key();
+  for (const SideFileCase& refused : kRefusedSideFiles) {
+    if (refused.needs_root || std::string_view(refused.suffix) == "-wal") continue;
+    SCOPED_TRACE(refused.reason);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // the folder settles
+    Ref keychain;
+    ASSERT_EQ(keychain_.sec_keychain_open(path_, keychain), 0);
+    ASSERT_EQ(keychain_.sec_keychain_open(path_, keychain), 0);
+    const std::string side_file = path_ + refused.suffix;
+    refused.plant(side_file);
+    EXPECT_EQ(keychain_.sec_keychain_open(path_, keychain), refused.status);
+    fs::remove_all(side_file);
+    fs::remove_all(side_file + ".target");
+  }
+  Ref keychain;
+  EXPECT_EQ(keychain_.sec_keychain_open(path_, keychain), 0);
 }
 
 // A keychain kept open proves at each use, from the folders' entries, that nothing changed

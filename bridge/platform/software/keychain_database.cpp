@@ -264,7 +264,7 @@ OSStatus KeychainDatabase::make_keychain_if_changed(const FileChange& change) {
   if (vetted_ == change) return errSecSuccess;
   vetted_.reset();
   OSStatus status = make_keychain_if_empty();
-  if (status == errSecSuccess && has_settled(change)) vetted_ = change;
+  if (status == errSecSuccess && has_settled(change.changed_ns)) vetted_ = change;
   return status;
 }
 

@@ -49,9 +49,9 @@ class KeychainDatabase {
   }
   // The file's state when path still names this connection's file and nothing around it has
   // changed (unchanged_keychain); none otherwise.
-  std::optional<FileChange> unchanged_at(const std::string& path) const {
+  std::optional<FileChange> unchanged_at(const std::string& path) {
     if (path != path_) return std::nullopt;
-    return unchanged_keychain(path, folder_, identity_);
+    return unchanged_keychain(path, folder_, identity_, quiet_folder_);
   }
   // An empty file, opened read-only: what the first read-write open makes an empty unlocked
   // keychain, and so read as one.
@@ -125,6 +125,7 @@ class KeychainDatabase {
   NewKeyStorageChoice choose_new_key_storage_;
   bool awaits_layout_ = false;
   std::optional<FileChange> vetted_;  // the file's state when it last proved to be a keychain
+  QuietFolder quiet_folder_;
   std::optional<Transaction> kept_read_;
 };
 

@@ -40,7 +40,9 @@ OSStatus vet(const struct stat& info) {
   return errSecSuccess;
 }
 
-OSStatus vet_side_files(const KeychainFolder& folder) {
+// Whether none was there is left in none_present.
+OSStatus vet_side_files(const KeychainFolder& folder, bool& none_present) {
+  none_present = true;
   for (const char* suffix : kSideFileSuffixes) {
     const std::string name = folder.file_name + suffix;
     struct stat info {};
@@ -48,6 +50,7 @@ OSStatus vet_side_files(const KeychainFolder& folder) {
       if (errno == ENOENT) continue;
       return status_from_errno(errno);
     }
+    none_present = false;
     if (OSStatus status = vet(info); status != errSecSuccess) return status;
   }
   return errSecSuccess;
@@ -67,8 +70,12 @@ OSStatus tighten(const KeychainFolder& folder, struct stat& info) {
   return errSecSuccess;
 }
 
+std::int64_t changed_ns(const struct stat& info) {
+  return info.st_ctim.tv_sec * kNanosPerSecond + info.st_ctim.tv_nsec;
+}
+
 FileChange change_of(const struct stat& info) {
-  return {info.st_size, info.st_ctim.tv_sec * kNanosPerSecond + info.st_ctim.tv_nsec};
+  return {info.st_size, changed_ns(info)};
 }
 
 // The keychain file's entry, created empty first when it is missing and access allows.
@@ -94,7 +101,8 @@ StatusOr<VettedKeychain> vet_keychain_file(const std::string& path, KeychainAcce
     return Unexpected(status);
   }
   if (OSStatus status = vet(info); status != errSecSuccess) return Unexpected(status);
-  if (OSStatus status = vet_side_files(*folder); status != errSecSuccess) {
+  bool none_present = false;
+  if (OSStatus status = vet_side_files(*folder, none_present); status != errSecSuccess) {
     return Unexpected(status);
   }
   if (access == KeychainAccess::kReadWrite && (info.st_mode & kGroupAndOthers) != 0) {
@@ -106,22 +114,30 @@ StatusOr<VettedKeychain> vet_keychain_file(const std::string& path, KeychainAcce
 }
 
 std::optional<FileChange> unchanged_keychain(const std::string& path, const KeychainFolder& folder,
-                                             const FileIdentity& file) {
-  if (!still_leads_to(path, folder)) return std::nullopt;
+                                             const FileIdentity& file, QuietFolder& quiet) {
+  struct stat folder_state {};
+  if (!still_leads_to(path, folder, folder_state)) return std::nullopt;
   struct stat info {};
   if (::fstatat(folder.descriptor.get(), folder.file_name.c_str(), &info, AT_SYMLINK_NOFOLLOW) !=
           0 ||
       identity_of(info) != file || vet(info) != errSecSuccess ||
-      (info.st_mode & kGroupAndOthers) != 0 || vet_side_files(folder) != errSecSuccess) {
+      (info.st_mode & kGroupAndOthers) != 0) {
     return std::nullopt;
+  }
+  const std::int64_t folder_changed = changed_ns(folder_state);
+  if (folder_changed != quiet.changed_ns) {
+    quiet.changed_ns = -1;
+    bool none_present = false;
+    if (vet_side_files(folder, none_present) != errSecSuccess) return std::nullopt;
+    if (none_present && has_settled(folder_changed)) quiet.changed_ns = folder_changed;
   }
   return change_of(info);
 }
 
-bool has_settled(const FileChange& change) {
+bool has_settled(std::int64_t changed_ns) {
   timespec now{};
   if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
-  return now.tv_sec * kNanosPerSecond + now.tv_nsec - change.changed_ns > kSettleNs;
+  return now.tv_sec * kNanosPerSecond + now.tv_nsec - changed_ns > kSettleNs;
 }
 
 bool is_same_file(const KeychainFolder& folder, const FileIdentity& identity) {

@@ -36,16 +36,23 @@ struct VettedKeychain {
 
 StatusOr<VettedKeychain> vet_keychain_file(const std::string& path, KeychainAccess access);
 
+// What a kept connection remembers of its folder: the folder's change time when it held no side
+// file, kept only once that time had settled. While the folder's change time stays the same, no
+// entry has been made, removed or renamed in it, so it still holds no side file.
+struct QuietFolder {
+  std::int64_t changed_ns = -1;
+};
+
 // The file's state when path still leads to the held folder, the folder still holds the vetted
 // file under its name, and the file and its side files pass as they are (nothing to tighten):
-// everything a read-write vetting of path would prove, at a third of its system calls. None
+// everything a read-write vetting of path would prove, at a fraction of its system calls. None
 // otherwise, and the caller then vets path afresh.
 std::optional<FileChange> unchanged_keychain(const std::string& path, const KeychainFolder& folder,
-                                             const FileIdentity& file);
+                                             const FileIdentity& file, QuietFolder& quiet);
 
-// Whether the state is old enough that any later write must show a different change time;
-// file times advance in coarse steps, so a write just after another may keep the same time.
-bool has_settled(const FileChange& change);
+// Whether a change time is old enough that any later change must show a different one; file
+// times advance in coarse steps, so a change just after another may keep the same time.
+bool has_settled(std::int64_t changed_ns);
 
 // Whether the folder still holds the vetted file under its name; a changed entry means the user
 // swapped it meanwhile.

@@ -123,11 +123,10 @@ StatusOr<KeychainFolder> open_keychain_folder(std::string_view path, bool create
 // Each keychain folder's own entry, so a symbolic link shows as one; the home above them is
 // followed, as the walk follows it. A folder has a single parent, so reaching the held folder's
 // identity means the path leads to that very folder.
-bool still_leads_to(std::string_view path, const KeychainFolder& folder) {
+bool still_leads_to(std::string_view path, const KeychainFolder& folder, struct stat& info) {
   auto parts = split(path);
   if (!parts || parts->file_name != folder.file_name) return false;
   std::string walked = std::move(parts->home);
-  struct stat info {};
   if (parts->folders.empty() && ::stat(walked.c_str(), &info) != 0) return false;
   if (parts->folders.empty() && vet_folder_state(info) != errSecSuccess) return false;
   for (const std::string& name : parts->folders) {

@@ -46,8 +46,8 @@ StatusOr<KeychainFolder> open_keychain_folder(std::string_view path, bool create
 // Whether path still leads to the held folder through keychain folders that pass the same vetting
 // as the walk's, proven from the folders' entries without opening any: what a connection that
 // already holds the folder needs at each use. When false, the caller opens the folder anew,
-// which also tells what changed.
-bool still_leads_to(std::string_view path, const KeychainFolder& folder);
+// which also tells what changed. The held folder's state is left in state.
+bool still_leads_to(std::string_view path, const KeychainFolder& folder, struct stat& state);
 
 // The process never changes its user, so asking once is enough.
 uid_t effective_user();

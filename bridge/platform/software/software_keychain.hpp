@@ -11,8 +11,11 @@
 //   keychain's folder held open. Every open vets the folders and the file again, and the
 //   connection is reused only while the path names the very file, in the very folder, it was
 //   opened on; a file whose size or change time moved since it last proved to be a sound
-//   keychain is checked again first. SQLite itself rereads what another process committed at
-//   the start of each transaction, and the statements are found by their text.
+//   keychain is checked again first. While the connection is kept, that proof is made from the
+//   folders' entries without opening them again, and the side files are looked for again only
+//   when the folder's change time moved since it last held none (or had not yet settled). SQLite
+//   itself rereads what another process committed at the start of each transaction, and the
+//   statements are found by their text.
 // - The home folder, resolved once, so that a home reached through a symbolic link names one
 //   folder for the whole run; the folders below it are vetted at every open.
 // - The TPM's provider, loaded on first use of a TPM key (or when a new keychain asks whether a
