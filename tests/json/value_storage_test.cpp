@@ -1,10 +1,12 @@
-// The value's own storage and the word-wise string scans: escapes at every position of short and
-// word-straddling strings, integers at the edges of 18 digits and of 64 bits, and moves and copies
-// that must keep trees intact, a value assigned one of its own members included.
+// The value's own storage and the block-wise string scans: escapes and non-ASCII bytes at every
+// position of short and block-straddling strings, integers at the edges of 18 digits and of 64
+// bits, and moves and copies that must keep trees intact, a value assigned one of its own members
+// included.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "base/base64.hpp"
 #include "json/json_value.hpp"
 #include "json/parse_json.hpp"
 #include "json/write_json.hpp"
@@ -12,11 +14,13 @@
 namespace ktarn::json {
 namespace {
 
-// Every string length around one and two words, with one byte that must be escaped placed at
-// every position: the reader must resolve it and the writer must escape it, wherever the scan's
-// last (overlapping) word happens to fall.
+// Every string length around one and two blocks of eight and of sixteen bytes, with one byte
+// that must be escaped placed at every position: the reader must resolve it and the writer must
+// escape it, wherever the scan's blocks and last (overlapping) word happen to fall. A non-ASCII
+// byte at every position must likewise reach the reader's UTF-8 check: a well-formed sequence
+// reads back, a lone continuation byte is refused.
 TEST(PlainRuns, EscapeAtEveryPositionRoundTrips) {
-  for (std::size_t length = 1; length <= 20; ++length) {
+  for (std::size_t length = 1; length <= 40; ++length) {
     for (std::size_t at = 0; at < length; ++at) {
       for (const char special : {'"', '\\', '\n', '\x1f'}) {
         std::string text(length, 'x');
@@ -27,6 +31,11 @@ TEST(PlainRuns, EscapeAtEveryPositionRoundTrips) {
         EXPECT_EQ(*parsed->as_string(), text) << written;
         EXPECT_EQ(write_json(*parsed), written);
       }
+      std::string quoted = "\"" + std::string(length, 'x') + "\"";
+      quoted.replace(at + 1, 1, "\xc3\xa9");
+      EXPECT_TRUE(parse_json_bytes(as_bytes(quoted)).has_value()) << at;
+      quoted.replace(at + 1, 2, "\xa9");
+      EXPECT_FALSE(parse_json_bytes(as_bytes(quoted)).has_value()) << at;
     }
   }
 }
