@@ -3,15 +3,21 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
 namespace ktarn::bench {
+
+namespace {
+constexpr std::size_t kReadBlock = 65536;
+}  // namespace
 
 TempHome::TempHome() {
   std::string pattern = (std::filesystem::temp_directory_path() / "ktarn-bench-XXXXXX").string();
@@ -59,29 +65,53 @@ ChildProcess::~ChildProcess() {
 }
 
 void ChildProcess::write_line(const std::string& line) {
-  std::string text = line + "\n";
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(to_child_, text.data() + done, text.size() - done);
+  // The line and its LF in one call, straight from the caller's string: the driver shares the
+  // companion's CPU in some figures, so it copies nothing it does not have to.
+  char line_feed = '\n';
+  iovec parts[2] = {{const_cast<char*>(line.data()), line.size()}, {&line_feed, 1}};
+  iovec* next = parts;
+  int left = 2;
+  while (left > 0) {
+    ssize_t n = writev(to_child_, next, left);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) throw std::runtime_error("write to child failed");
-    done += static_cast<std::size_t>(n);
+    auto written = static_cast<std::size_t>(n);
+    while (left > 0 && written >= next->iov_len) {
+      written -= next->iov_len;
+      ++next;
+      --left;
+    }
+    if (left > 0) {
+      next->iov_base = static_cast<char*>(next->iov_base) + written;
+      next->iov_len -= written;
+    }
   }
 }
 
 std::string ChildProcess::read_line() {
+  std::size_t scanned = 0;
   for (;;) {
-    auto lf = pending_.find('\n');
+    auto lf = pending_.find('\n', scanned);
     if (lf != std::string::npos) {
+      // The usual case, one whole answer read, hands the buffer over instead of copying it.
+      if (lf + 1 == pending_.size()) {
+        std::string line = std::move(pending_);
+        pending_.clear();
+        line.pop_back();
+        return line;
+      }
       std::string line = pending_.substr(0, lf);
       pending_.erase(0, lf + 1);
       return line;
     }
-    char buffer[65536];
-    ssize_t n = read(from_child_, buffer, sizeof buffer);
+    scanned = pending_.size();
+    ssize_t n = 0;
+    pending_.resize_and_overwrite(scanned + kReadBlock, [&](char* data, std::size_t) {
+      n = read(from_child_, data + scanned, kReadBlock);
+      return scanned + static_cast<std::size_t>(std::max<ssize_t>(n, 0));
+    });
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) throw std::runtime_error("child closed its output");
-    pending_.append(buffer, static_cast<std::size_t>(n));
   }
 }
 

@@ -97,7 +97,8 @@ void sign_request(benchmark::State& state) {
       R"({"id":"b","type":"sign","payload":{"audience":"ktarn-sealed-browser",)"
       R"("nonce":"n-0123456789","protocol":1,"purpose":"request"}})");
   for (auto _ : state) {
-    benchmark::DoNotOptimize(ktarn::macos::sign_request("kTARN.Bench", *request, kMemoryBridge));
+    benchmark::DoNotOptimize(
+        ktarn::macos::sign_request("kTARN.Bench", *request, std::nullopt, kMemoryBridge));
   }
 }
 

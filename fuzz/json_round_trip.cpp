@@ -1,6 +1,7 @@
 // Arbitrary bytes through the reader; whatever it accepts must survive writing and reading back.
 // Integers, strings and structure come back exactly. A double may move by the two-rounding
-// conversion, but never by more than two units in the last place, and never changes kind.
+// conversion, but never by more than two units in the last place, and never changes kind. As a
+// root member, the input is passed on as sent only when that is exactly what the writer writes.
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -78,6 +79,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!second || !equivalent(*first, *second)) std::abort();
   if (!holds_double(*first)) {
     if (!(*first == *second) || ktarn::json::write_json(*second) != text) std::abort();
+  }
+  // As a request's root member, the input is passed on as sent only when it is the writer's
+  // very bytes: they would be signed either way.
+  std::string request = R"({"p":)";
+  request.append(reinterpret_cast<const char*>(data), size);
+  request.push_back('}');
+  ktarn::json::RootMemberTexts texts;
+  if (const auto wrapped = ktarn::json::parse_json(request, texts)) {
+    const auto canonical = texts.canonical_text("p");
+    if (canonical && *canonical != ktarn::json::write_json(*find_member(*wrapped, "p"))) {
+      std::abort();
+    }
   }
   return 0;
 }

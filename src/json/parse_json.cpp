@@ -40,6 +40,15 @@ bool is_low_surrogate(std::uint32_t unit) {
   return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
+// Whether the members kept, in name order, are all the members in the order they arrived.
+bool is_arrival_order(std::span<const std::uint32_t> order, std::size_t arrived) {
+  if (order.size() != arrived) return false;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    if (order[i] != i) return false;
+  }
+  return true;
+}
+
 // A single forward pass over the input. Each parse_* routine starts at the first byte of its
 // construct and, on success, leaves the cursor just past it and its value on top of the value
 // stack (a name on top of the name stack). On failure it records the category, leaves the cursor
@@ -52,8 +61,12 @@ class Parser {
   using Raw = TreeBuilder::Raw;
 
  public:
-  Parser(const unsigned char* data, std::size_t size)
-      : begin_(data), p_(data), end_(data + size), builder_(size * kTreeBytesPerTextByte) {}
+  Parser(const unsigned char* data, std::size_t size, RootMemberTexts* root_members = nullptr)
+      : begin_(data),
+        p_(data),
+        end_(data + size),
+        builder_(size * kTreeBytesPerTextByte),
+        root_members_(root_members) {}
 
   ParseResult run() {
     if (!parse_value()) return failure();
@@ -87,7 +100,9 @@ class Parser {
   }
 
   void skip_white_space() {
+    const unsigned char* const start = p_;
     while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+    departures_ += static_cast<std::size_t>(p_ != start);
   }
 
   bool parse_value() {
@@ -125,6 +140,9 @@ class Parser {
     NumberRead number = read_number(p_, end_);
     p_ = number.stop;
     if (!number.failure.empty()) return fail(number.failure);
+    // A whole number in range is held as an integer and written back digit for digit; every
+    // other number is written in its shortest form, which the text may not be.
+    departures_ += static_cast<std::size_t>(number.value.number_form() == NumberForm::kDouble);
     return TreeBuilder::scalar(values_.push(), number.value);
   }
 
@@ -185,19 +203,34 @@ class Parser {
     const std::span<const Raw> values = values_.from(values_base);
     names_.pop_to(names_base);
     values_.pop_to(values_base);
-    builder_.object(names, values, order_.of(names), at_root(), values_.push());
+    const std::span<const std::uint32_t> order = order_.of(names);
+    departures_ += static_cast<std::size_t>(!is_arrival_order(order, names.size()));
+    builder_.object(names, values, order, at_root(), values_.push());
     return true;
   }
 
   // A name, ':' and a value; the cursor is on the first byte of the name.
   bool parse_member() {
     if (*p_ != '"') return fail(category::kKeyMustBeString);
+    const unsigned char* const name = p_ + 1;
+    const std::size_t departures_before_name = departures_;
     if (!parse_string(names_)) return false;
+    const std::string_view name_text(chars(name), static_cast<std::size_t>(p_ - 1 - name));
+    const bool plain_name = departures_ == departures_before_name;
     skip_white_space();
     if (p_ == end_) return fail(category::kEofInObject);
     if (*p_ != ':') return fail(category::kExpectedColon);
     ++p_;
-    return parse_value();
+    if (root_members_ == nullptr || depth_left_ != kDepthLimit - 1) return parse_value();
+    skip_white_space();
+    const unsigned char* const value = p_;
+    const std::size_t departures_before_value = departures_;
+    if (!parse_value()) return false;
+    if (!plain_name) root_members_->abandon();
+    root_members_->add(name_text,
+                       std::string_view(chars(value), static_cast<std::size_t>(p_ - value)),
+                       departures_ == departures_before_value);
+    return true;
   }
 
   // The cursor is on the opening quotation mark. A string without escapes is taken in one
@@ -210,6 +243,7 @@ class Parser {
     if (close != end_ && *close == '"') {
       text = std::string_view(chars(run), static_cast<std::size_t>(close - run));
     } else {
+      ++departures_;  // the writer's escapes may differ from the sender's
       p_ = close;
       out_ = scratch_room(run);
       put(run, static_cast<std::size_t>(close - run));
@@ -342,12 +376,41 @@ class Parser {
   ScratchStack<Raw, 32> values_;
   ScratchStack<Raw, 32> names_;
   MemberOrder order_;
+  // Every place so far where the text is not what the writer would write for its value: white
+  // space, an escape, a number not held as an integer, members out of name order or repeated.
+  // Counted without branching; a member's text is canonical when its reading added none.
+  std::size_t departures_ = 0;
+  RootMemberTexts* const root_members_;
 };
 
 }  // namespace
 
 ParseResult parse_json(std::string_view text) {
   return Parser<false>(reinterpret_cast<const unsigned char*>(text.data()), text.size()).run();
+}
+
+ParseResult parse_json(std::string_view text, RootMemberTexts& root_members) {
+  return Parser<false>(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                       &root_members)
+      .run();
+}
+
+void RootMemberTexts::add(std::string_view name, std::string_view text, bool canonical) {
+  if (count_ == kKept) {
+    abandoned_ = true;
+    return;
+  }
+  members_[count_++] = Member{name, text, canonical};
+}
+
+std::optional<std::string_view> RootMemberTexts::canonical_text(std::string_view name) const {
+  if (abandoned_) return std::nullopt;
+  for (std::size_t i = count_; i-- > 0;) {
+    if (members_[i].name != name) continue;
+    if (!members_[i].canonical) return std::nullopt;
+    return members_[i].text;
+  }
+  return std::nullopt;
 }
 
 ParseResult parse_json_bytes(std::span<const unsigned char> bytes) {

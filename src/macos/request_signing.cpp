@@ -51,13 +51,18 @@ json::JsonValue signing_result(std::string_view canonical, ByteView signature) {
 }  // namespace
 
 OperationOutcome sign_request(std::string_view key_name, const json::JsonValue& request,
+                              std::optional<std::string_view> payload_text,
                               const BridgeFunctions& bridge) {
   const json::JsonValue* payload = json::find_member(request, "payload");
   if (payload == nullptr || !has_signing_context(*payload)) {
     return failure("Signing context rejected");
   }
-  // The signed bytes are the writer's form of the parsed value, never the request's own text.
-  const std::string canonical = json::write_json(*payload);
+  // The signed bytes are the writer's form of the parsed value. The request's own text is used
+  // only when the reader has proven it to be exactly those bytes, which spares writing a large
+  // payload again.
+  std::string written;
+  if (!payload_text) written = json::write_json(*payload);
+  const std::string_view canonical = payload_text ? *payload_text : written;
   if (canonical.size() > kMaxCanonicalPayloadBytes) return failure("Payload too large");
   const std::string digest = base64_encode(sha256(as_bytes(canonical)));
   const OperationOutcome reply = call_native_bridge(key_name, "sign", digest, bridge);

@@ -37,13 +37,15 @@ JsonValue response_object(std::string id, macos::OperationOutcome outcome) {
 
 }  // namespace
 
-std::optional<JsonValue> handle_request(const JsonValue& request, std::string_view key_name) {
+std::optional<JsonValue> handle_request(const JsonValue& request,
+                                        const json::RootMemberTexts& texts,
+                                        std::string_view key_name) {
   std::string id = request_id(request);
   // Decided before the type is looked at: no operation runs for such a request.
   if (id.size() > kMaxRequestIdBytes) return std::nullopt;
   const Operation* operation = requested_operation(request);
   macos::OperationOutcome outcome = operation != nullptr
-                                        ? operation->run(request, key_name)
+                                        ? operation->run(request, texts, key_name)
                                         : macos::failure(std::string(kUnsupportedOperation));
   return response_object(std::move(id), std::move(outcome));
 }

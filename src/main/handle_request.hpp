@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "json/json_value.hpp"
+#include "json/parse_json.hpp"
 
 namespace ktarn::host {
 
@@ -17,6 +18,7 @@ inline constexpr std::string_view kUnsupportedOperation = "Unsupported native op
 
 // The response object, or none when the loop must end without answering.
 std::optional<json::JsonValue> handle_request(const json::JsonValue& request,
+                                              const json::RootMemberTexts& texts,
                                               std::string_view key_name);
 
 }  // namespace ktarn::host

@@ -14,7 +14,7 @@ using macos::OperationOutcome;
 
 // A constant self-description of the companion and its capabilities, built anew for every
 // request; it never reflects the state of the machine.
-OperationOutcome run_health(const JsonValue&, std::string_view) {
+OperationOutcome run_health(const JsonValue&, const json::RootMemberTexts&, std::string_view) {
   JsonValue capabilities = JsonValue::array();
   for (const char* capability : {"deviceKey", "foreground", "displays", "processes"}) {
     capabilities.push_back(JsonValue::string(capability));
@@ -31,20 +31,24 @@ OperationOutcome run_health(const JsonValue&, std::string_view) {
 }
 
 // The bridge's answer for these two is the host's answer, unchanged.
-OperationOutcome run_snapshot(const JsonValue&, std::string_view key_name) {
+OperationOutcome run_snapshot(const JsonValue&, const json::RootMemberTexts&,
+                              std::string_view key_name) {
   return macos::call_native_bridge(key_name, "snapshot", "");
 }
 
-OperationOutcome run_delete_key(const JsonValue&, std::string_view key_name) {
+OperationOutcome run_delete_key(const JsonValue&, const json::RootMemberTexts&,
+                                std::string_view key_name) {
   return macos::call_native_bridge(key_name, "delete-key", "");
 }
 
-OperationOutcome run_key(const JsonValue&, std::string_view key_name) {
+OperationOutcome run_key(const JsonValue&, const json::RootMemberTexts&,
+                         std::string_view key_name) {
   return macos::export_public_key(key_name);
 }
 
-OperationOutcome run_sign(const JsonValue& request, std::string_view key_name) {
-  return macos::sign_request(key_name, request);
+OperationOutcome run_sign(const JsonValue& request, const json::RootMemberTexts& texts,
+                          std::string_view key_name) {
+  return macos::sign_request(key_name, request, texts.canonical_text("payload"));
 }
 
 constexpr Operation kOperations[] = {

@@ -6,12 +6,15 @@
 #include <string_view>
 
 #include "json/json_value.hpp"
+#include "json/parse_json.hpp"
 #include "macos/native_bridge_client.hpp"
 
 namespace ktarn::host {
 
-// Runs one operation for the request with the process's key name.
+// Runs one operation for the request (with the texts its members were read from) and the
+// process's key name.
 using OperationHandler = macos::OperationOutcome (*)(const json::JsonValue& request,
+                                                     const json::RootMemberTexts& texts,
                                                      std::string_view key_name);
 
 struct Operation {

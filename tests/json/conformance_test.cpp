@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "json/parse_json.hpp"
+#include "json/write_json.hpp"
 
 namespace ktarn::json {
 namespace {
@@ -106,6 +107,34 @@ TEST(Conformance, EveryFileHasItsOutcome) {
     }
   }
   EXPECT_EQ(implementation_defined, kImplementationDefined.size());
+}
+
+// Every text the reader passes as already canonical is byte for byte what the writer makes of
+// its value, whatever the notation around it: the signed bytes may be either.
+TEST(Conformance, CanonicalMemberTextsAreTheWritersBytes) {
+  if (kSuiteDir.empty() || !std::filesystem::is_directory(kSuiteDir)) {
+    GTEST_SKIP() << "no shared JSON test suite";
+  }
+  std::size_t passed_as_sent = 0;
+  for (const auto& path : suite_files()) {
+    const std::vector<unsigned char> bytes = read_file(path);
+    const std::string text(bytes.begin(), bytes.end());
+    // Each value as it stands in the file and as the writer writes it, as a root member.
+    const ParseResult alone = parse_json_bytes(bytes);
+    if (!alone) continue;
+    for (const std::string& member : {text, write_json(*alone)}) {
+      const std::string request = R"({"id":1,"p":)" + member + "}";
+      RootMemberTexts texts;
+      const ParseResult parsed = parse_json(request, texts);
+      if (!parsed) continue;  // not UTF-8, which a request line always is
+      const auto canonical = texts.canonical_text("p");
+      if (!canonical) continue;
+      SCOPED_TRACE(path.filename().string());
+      EXPECT_EQ(*canonical, write_json(*find_member(*parsed, "p")));
+      ++passed_as_sent;
+    }
+  }
+  EXPECT_GT(passed_as_sent, 100u);
 }
 
 }  // namespace

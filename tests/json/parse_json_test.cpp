@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "json/write_json.hpp"
@@ -146,6 +147,54 @@ TEST(ParseNesting, ClosingGivesTheDepthBack) {
   for (int i = 0; i < 300; ++i) text += nested(126, "[", "", "]") + ",";
   text += "0]";
   EXPECT_TRUE(parse_json(text).has_value());
+}
+
+}  // namespace
+}  // namespace ktarn::json
+
+namespace ktarn::json {
+namespace {
+
+// The root member "p" of each text, as sent, when it is already canonical.
+struct MemberTextCase {
+  const char* reason;
+  std::string_view text;
+  std::optional<std::string_view> canonical;
+};
+
+const MemberTextCase kMemberTexts[] = {
+    {"canonical object", R"({"id":"a","p":{"a":1,"b":[true,null,"x",-12]}})",
+     R"({"a":1,"b":[true,null,"x",-12]})"},
+    {"space around the value only", "{\"p\" : \t{\"a\":1} }", R"({"a":1})"},
+    {"non-ASCII kept raw", R"({"p":"é→𝄞"})", R"("é→𝄞")"},
+    {"white space inside", R"({"p":{"a": 1}})", std::nullopt},
+    {"members out of order", R"({"p":{"b":1,"a":2}})", std::nullopt},
+    {"repeated member", R"({"p":{"a":1,"a":2}})", std::nullopt},
+    {"escape the writer would not write", R"({"p":"\u0041"})", std::nullopt},
+    {"escape the writer would write too", R"({"p":"\n"})", std::nullopt},
+    {"fraction", R"({"p":1.5})", std::nullopt},
+    {"exponent", R"({"p":1e2})", std::nullopt},
+    {"negative zero", R"({"p":-0})", std::nullopt},
+    {"beyond every integer", R"({"p":100000000000000000000})", std::nullopt},
+    {"repeated root member: the last", R"({"p":{"x":1},"p":{"y":2}})", R"({"y":2})"},
+    {"repeated root member, last not canonical", R"({"p":{"x":1},"p":{"y" :2}})", std::nullopt},
+    {"last spelled through an escape", R"({"p":{"x":1},"\u0070":{"y":2}})", std::nullopt},
+    {"more members than kept", R"({"p":1,"b":1,"c":1,"d":1,"e":1,"f":1,"g":1,"h":1,"i":1})",
+     std::nullopt},
+    {"only root members", R"({"q":{"p":1}})", std::nullopt},
+    {"root not an object", R"([{"p":1}])", std::nullopt},
+};
+
+TEST(RootMemberTexts, CanonicalOnlyWhenTheWriterWouldWriteTheSameBytes) {
+  for (const MemberTextCase& c : kMemberTexts) {
+    RootMemberTexts texts;
+    const ParseResult parsed = parse_json(c.text, texts);
+    ASSERT_TRUE(parsed.has_value()) << c.reason;
+    EXPECT_EQ(texts.canonical_text("p"), c.canonical) << c.reason;
+    if (const auto text = texts.canonical_text("p")) {
+      EXPECT_EQ(*text, write_json(*find_member(*parsed, "p"))) << c.reason;
+    }
+  }
 }
 
 }  // namespace

@@ -25,9 +25,15 @@ json::JsonValue parse(std::string_view text) {
   return parsed ? std::move(*parsed) : json::JsonValue();
 }
 
+// Signed as the companion signs a request line: with the payload's own text where the reader
+// found it canonical.
 OperationOutcome sign_text(std::string_view request_text) {
   testing::answer_with_string_member("signature", std::string(kSignatureText));
-  return sign_request(kKeyName, parse(request_text), testing::kScriptedBridge);
+  json::RootMemberTexts texts;
+  json::ParseResult parsed = json::parse_json(request_text, texts);
+  EXPECT_TRUE(parsed.has_value()) << request_text;
+  if (!parsed) return failure("unparsable test input");
+  return sign_request(kKeyName, *parsed, texts.canonical_text("payload"), testing::kScriptedBridge);
 }
 
 // The bytes behind a URL-safe Base64 text without padding.
@@ -195,7 +201,8 @@ TEST(RequestSigning, RejectsUnusableSignatures) {
       parse(R"({"payload":{"protocol":1,"audience":"ktarn-sealed-browser","purpose":"request"}})");
   for (const testing::ScriptedFailure& bad : kBadSignatures) {
     bad.script();
-    const OperationOutcome outcome = sign_request(kKeyName, request, testing::kScriptedBridge);
+    const OperationOutcome outcome =
+        sign_request(kKeyName, request, std::nullopt, testing::kScriptedBridge);
     ASSERT_FALSE(outcome.has_value()) << bad.reason;
     EXPECT_EQ(outcome.error(), bad.message) << bad.reason;
   }
@@ -205,7 +212,8 @@ TEST(RequestSigning, EmptySignatureIsPassedOnEmpty) {
   const json::JsonValue request =
       parse(R"({"payload":{"protocol":1,"audience":"ktarn-sealed-browser","purpose":"request"}})");
   testing::answer_with_string_member("signature", "");
-  const OperationOutcome outcome = sign_request(kKeyName, request, testing::kScriptedBridge);
+  const OperationOutcome outcome =
+      sign_request(kKeyName, request, std::nullopt, testing::kScriptedBridge);
   ASSERT_TRUE(outcome.has_value()) << outcome.error();
   EXPECT_EQ(result_member(outcome, "signature"), "");
 }

@@ -27,10 +27,11 @@ std::string health(std::string_view id) {
 }
 
 std::optional<std::string> answer(const std::string& request_text) {
-  const json::ParseResult request = json::parse_json(request_text);
+  json::RootMemberTexts texts;
+  const json::ParseResult request = json::parse_json(request_text, texts);
   EXPECT_TRUE(request.has_value()) << request_text;
   if (!request.has_value()) return "unparsable test input";
-  const std::optional<json::JsonValue> response = handle_request(*request, kDefaultKeyName);
+  const std::optional<json::JsonValue> response = handle_request(*request, texts, kDefaultKeyName);
   if (!response.has_value()) return std::nullopt;
   return json::write_json(*response);
 }
