@@ -195,10 +195,11 @@ std::vector<JsonValue> answerable_requests(std::string_view stream, const Stream
     const std::size_t end = stream.find('\n');
     // An unfinished last line is lost when the read after it fails.
     if (end == std::string_view::npos && script.ending == StreamScript::Ending::kError) break;
-    std::string line(stream.substr(0, end == std::string_view::npos ? stream.size() : end + 1));
+    std::string_view line =
+        stream.substr(0, end == std::string_view::npos ? stream.size() : end + 1);
     stream.remove_prefix(line.size());
     if (!ktarn::is_valid_utf8(line)) break;
-    ktarn::host::remove_line_ending(line);
+    line = ktarn::host::without_line_ending(line);
     if (line.size() > ktarn::host::kMaxLineBytes) break;
     ktarn::json::ParseResult request = ktarn::json::parse_json(line);
     if (!request) break;

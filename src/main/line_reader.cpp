@@ -29,8 +29,30 @@ LineReader::Refill LineReader::refill() {
   }
 }
 
-std::optional<std::string> LineReader::next_line() {
-  std::string line;
+namespace {
+
+std::optional<std::string_view> checked_line(std::string_view line) {
+  if (line.empty() || !is_valid_utf8(line)) return std::nullopt;
+  line = without_line_ending(line);
+  if (line.size() > kMaxLineBytes) return std::nullopt;
+  return line;
+}
+
+}  // namespace
+
+std::optional<std::string_view> LineReader::next_line() {
+  const char* unread = buffer_.data() + begin_;
+  const char* unread_end = buffer_.data() + end_;
+  const char* line_feed = std::find(unread, unread_end, '\n');
+  if (line_feed == unread_end) return gather_line();
+  const std::string_view line(unread, static_cast<std::size_t>(line_feed + 1 - unread));
+  begin_ += line.size();
+  return checked_line(line);
+}
+
+std::optional<std::string_view> LineReader::gather_line() {
+  std::string& line = gathered_;
+  line.clear();
   for (;;) {
     if (begin_ == end_) {
       const Refill refilled = refill();
@@ -47,16 +69,14 @@ std::optional<std::string> LineReader::next_line() {
     // Even a CR LF still to come removes only one of these bytes: the line is too long already.
     if (line.size() > kMaxLineBytes + 1) return std::nullopt;
   }
-  if (line.empty() || !is_valid_utf8(line)) return std::nullopt;
-  remove_line_ending(line);
-  if (line.size() > kMaxLineBytes) return std::nullopt;
-  return line;
+  return checked_line(line);
 }
 
-void remove_line_ending(std::string& line) {
-  if (!line.ends_with('\n')) return;
-  line.pop_back();
-  if (line.ends_with('\r')) line.pop_back();
+std::string_view without_line_ending(std::string_view line) {
+  if (!line.ends_with('\n')) return line;
+  line.remove_suffix(1);
+  if (line.ends_with('\r')) line.remove_suffix(1);
+  return line;
 }
 
 }  // namespace ktarn::host

@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace ktarn::host {
 
@@ -30,22 +31,25 @@ class LineReader {
  public:
   explicit LineReader(ReadFunction read);
 
-  // The next request line without its ending; none when the input has ended, a read failed, or
-  // the line is not valid UTF-8 or too long. Interrupted reads are repeated, and a closed
-  // descriptor (EBADF) reads as end of input.
-  std::optional<std::string> next_line();
+  // The next request line without its ending, valid until the next call; none when the input has
+  // ended, a read failed, or the line is not valid UTF-8 or too long. Interrupted reads are
+  // repeated, and a closed descriptor (EBADF) reads as end of input. A line that arrived whole
+  // is handed out where it lies in the buffer, so the largest requests are not copied.
+  std::optional<std::string_view> next_line();
 
  private:
   enum class Refill { kBytes, kEnd, kError };
   Refill refill();
+  std::optional<std::string_view> gather_line();
 
   ReadFunction read_;
   std::array<char, kInputBlockBytes> buffer_{};
   std::size_t begin_ = 0;  // unread bytes are buffer_[begin_, end_)
   std::size_t end_ = 0;
+  std::string gathered_;  // a line that spans reads, put together
 };
 
-// Removes a final LF and then, only if one was removed, one CR before it.
-void remove_line_ending(std::string& line);
+// The line without a final LF and then, only if one was removed, one CR before it.
+std::string_view without_line_ending(std::string_view line);
 
 }  // namespace ktarn::host

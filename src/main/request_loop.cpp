@@ -13,7 +13,7 @@ void run_request_loop(LineReader& input, const WriteFunction& output, std::strin
   // Kept from one response to the next, so the largest answers (some 44 KiB) are not grown from
   // nothing each time; it holds at most about twice the largest response written.
   std::string text;
-  while (const std::optional<std::string> line = input.next_line()) {
+  while (const std::optional<std::string_view> line = input.next_line()) {
     json::RootMemberTexts texts;
     const json::ParseResult request = json::parse_json(*line, texts);
     if (!request.has_value()) return;

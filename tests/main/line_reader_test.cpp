@@ -44,7 +44,7 @@ struct ScriptedInput {
 std::vector<std::string> all_lines(ScriptedInput& input) {
   LineReader reader(input.reader());
   std::vector<std::string> lines;
-  while (auto line = reader.next_line()) lines.push_back(*line);
+  while (auto line = reader.next_line()) lines.emplace_back(*line);
   return lines;
 }
 
