@@ -64,7 +64,111 @@ constexpr SymbolPairs make_symbol_pairs(std::string_view alphabet) {
 constexpr SymbolPairs kStandardPairs = make_symbol_pairs(kStandardAlphabet);
 constexpr SymbolPairs kUrlSafePairs = make_symbol_pairs(kUrlSafeAlphabet);
 
-std::string encode(ByteView bytes, const SymbolPairs& pairs, bool padded) {
+// Twelve bytes become sixteen symbols at a time where the CPU has SSSE3, so that the 44 KiB
+// answer text of a 32 KiB payload costs 3.5 us against 8.1 for the two-lookups-per-group loop
+// below (1.8 us with AVX2, two blocks at a time). Base64.WideEncodingMatchesAPlainEncoder holds
+// every loop to the same text for every length around the blocks and every symbol at every place
+// of a block.
+//
+// A symbol is its value plus a shift shared by the value's range: A-Z, a-z and 0-9, and the last
+// two symbols each alone. Subtracting 51 with saturation leaves 0 for a-z, 1 to 10 for the digits
+// and 11 and 12 for the last two; A-Z, which it also leaves at 0, is given 13.
+struct WideSymbols {
+  alignas(16) std::array<std::uint8_t, 16> shift_by_range{};
+};
+constexpr std::uint8_t kCapitalsRange = 13;
+
+constexpr WideSymbols make_wide_symbols(std::string_view alphabet) {
+  WideSymbols symbols;
+  for (std::size_t value = 0; value < alphabet.size(); ++value) {
+    const std::size_t range = value < 26 ? kCapitalsRange : value < 51 ? 0 : value - 51;
+    symbols.shift_by_range[range] =
+        static_cast<std::uint8_t>(static_cast<unsigned char>(alphabet[value]) - value);
+  }
+  return symbols;
+}
+constexpr WideSymbols kStandardWideSymbols = make_wide_symbols(kStandardAlphabet);
+constexpr WideSymbols kUrlSafeWideSymbols = make_wide_symbols(kUrlSafeAlphabet);
+
+#if defined(__x86_64__)
+// SSSE3's byte shuffle, which the sixteen-at-a-time loops below lean on, and AVX2's, which
+// shuffles two such blocks at once.
+bool has_ssse3() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+bool has_avx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
+// Encodes blocks of twelve bytes from in to out while sixteen can be read, and advances both.
+__attribute__((target("ssse3"))) void encode_wide(const std::uint8_t*& in, const std::uint8_t* end,
+                                                  char*& out, const WideSymbols& symbols) {
+  const __m128i shift_by_range =
+      _mm_load_si128(reinterpret_cast<const __m128i*>(symbols.shift_by_range.data()));
+  // Each group's bytes b0 b1 b2 laid out as the 16-bit words b0:b1 and b1:b2, whose top and
+  // bottom bits hold its first two and last two symbols.
+  const __m128i group_words = _mm_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10);
+  // The first and third symbols moved down to their bytes by a high multiply (x >> 10, x >> 6),
+  // the second and fourth up to theirs by a low one (x << 4, x << 8).
+  const __m128i outer_bits = _mm_set1_epi32(0x0FC0FC00);
+  const __m128i outer_shift = _mm_set1_epi32(0x04000040);
+  const __m128i inner_bits = _mm_set1_epi32(0x003F03F0);
+  const __m128i inner_shift = _mm_set1_epi32(0x01000010);
+  const __m128i last_of_a_to_z = _mm_set1_epi8(51);
+  const __m128i capitals_end = _mm_set1_epi8(26);
+  const __m128i capitals_range = _mm_set1_epi8(kCapitalsRange);
+  for (; end - in >= 16; in += 12, out += 16) {
+    const __m128i words =
+        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), group_words);
+    const __m128i values =
+        _mm_or_si128(_mm_mulhi_epu16(_mm_and_si128(words, outer_bits), outer_shift),
+                     _mm_mullo_epi16(_mm_and_si128(words, inner_bits), inner_shift));
+    const __m128i range =
+        _mm_or_si128(_mm_subs_epu8(values, last_of_a_to_z),
+                     _mm_and_si128(_mm_cmpgt_epi8(capitals_end, values), capitals_range));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_add_epi8(values, _mm_shuffle_epi8(shift_by_range, range)));
+  }
+}
+
+// The same steps on two blocks at once, where the CPU has AVX2: each half of the register holds
+// one block of twelve bytes, as AVX2 shuffles within halves. About half the time of the loop
+// above on a 32 KiB payload: 1.8 against 3.5 us.
+__attribute__((target("avx2"))) void encode_wider(const std::uint8_t*& in, const std::uint8_t* end,
+                                                  char*& out, const WideSymbols& symbols) {
+  const __m256i shift_by_range = _mm256_broadcastsi128_si256(
+      _mm_load_si128(reinterpret_cast<const __m128i*>(symbols.shift_by_range.data())));
+  const __m256i group_words =
+      _mm256_broadcastsi128_si256(_mm_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10));
+  const __m256i outer_bits = _mm256_set1_epi32(0x0FC0FC00);
+  const __m256i outer_shift = _mm256_set1_epi32(0x04000040);
+  const __m256i inner_bits = _mm256_set1_epi32(0x003F03F0);
+  const __m256i inner_shift = _mm256_set1_epi32(0x01000010);
+  const __m256i last_of_a_to_z = _mm256_set1_epi8(51);
+  const __m256i capitals_end = _mm256_set1_epi8(26);
+  const __m256i capitals_range = _mm256_set1_epi8(kCapitalsRange);
+  // The second block is read from twelve bytes on, so sixteen must be readable there.
+  for (; end - in >= 28; in += 24, out += 32) {
+    const __m256i blocks = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 12)), 1);
+    const __m256i words = _mm256_shuffle_epi8(blocks, group_words);
+    const __m256i values =
+        _mm256_or_si256(_mm256_mulhi_epu16(_mm256_and_si256(words, outer_bits), outer_shift),
+                        _mm256_mullo_epi16(_mm256_and_si256(words, inner_bits), inner_shift));
+    const __m256i range =
+        _mm256_or_si256(_mm256_subs_epu8(values, last_of_a_to_z),
+                        _mm256_and_si256(_mm256_cmpgt_epi8(capitals_end, values), capitals_range));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        _mm256_add_epi8(values, _mm256_shuffle_epi8(shift_by_range, range)));
+  }
+}
+#endif
+
+template <const SymbolPairs& pairs, const WideSymbols& wide>
+std::string encode(ByteView bytes, bool padded) {
   const std::size_t whole = bytes.size() / 3 * 3;
   const std::size_t tail = bytes.size() - whole;
   const std::size_t size = whole / 3 * 4 + (tail == 0 ? 0 : padded ? 4 : tail + 1);
@@ -72,7 +176,13 @@ std::string encode(ByteView bytes, const SymbolPairs& pairs, bool padded) {
   // Every byte is written below, so the room is not cleared first.
   text.resize_and_overwrite(size, [&](char* out, std::size_t) {
     const std::uint8_t* in = bytes.data();
-    for (const std::uint8_t* const end = in + whole; in != end; in += 3, out += 4) {
+#if defined(__x86_64__)
+    // Two blocks at a time, then the last whole block, then group by group.
+    const std::uint8_t* const bytes_end = bytes.data() + bytes.size();
+    if (has_avx2()) encode_wider(in, bytes_end, out, wide);
+    if (has_ssse3()) encode_wide(in, bytes_end, out, wide);
+#endif
+    for (const std::uint8_t* const end = bytes.data() + whole; in != end; in += 3, out += 4) {
       const std::uint32_t group = std::uint32_t{in[0]} << 16 | std::uint32_t{in[1]} << 8 | in[2];
       std::memcpy(out, pairs[group >> 12].data(), 2);
       std::memcpy(out + 2, pairs[group & 0xFFF].data(), 2);
@@ -169,11 +279,6 @@ __attribute__((target("ssse3"))) bool decode_wide(const unsigned char*& in,
   }
   return _mm_movemask_epi8(_mm_cmpeq_epi8(refused, _mm_setzero_si128())) == 0xFFFF;
 }
-
-bool has_wide_decode() {
-  static const bool has = __builtin_cpu_supports("ssse3");
-  return has;
-}
 #endif
 
 // The bytes of a run of symbols with the padding, if any, already taken off: every byte must be
@@ -196,7 +301,7 @@ std::optional<Bytes> decode_symbols(std::string_view symbols) {
   // only speed up texts that are refused anyway.
   std::uint32_t marks = 0;
 #if defined(__x86_64__)
-  if (has_wide_decode() && !decode_wide(in, groups_end, out, wide)) marks |= kNotASymbol;
+  if (has_ssse3() && !decode_wide(in, groups_end, out, wide)) marks |= kNotASymbol;
 #endif
   for (; in != groups_end; in += 4, out += 3) {
     const std::uint32_t group = first[in[0]] | second[in[1]] | third[in[2]] | fourth[in[3]];
@@ -224,11 +329,11 @@ std::optional<Bytes> decode_symbols(std::string_view symbols) {
 }  // namespace
 
 std::string base64_encode(ByteView bytes) {
-  return encode(bytes, kStandardPairs, true);
+  return encode<kStandardPairs, kStandardWideSymbols>(bytes, true);
 }
 
 std::string base64url_encode(ByteView bytes) {
-  return encode(bytes, kUrlSafePairs, false);
+  return encode<kUrlSafePairs, kUrlSafeWideSymbols>(bytes, false);
 }
 
 std::optional<Bytes> base64_decode_strict(std::string_view text) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <numeric>
 #include <random>
 
 #include "base/hex_bytes.hpp"
@@ -69,6 +70,79 @@ TEST(Base64, AgreesWithOpenSslAndRoundTrips) {
     const auto url_decoded = base64url_decode_strict(url_safe);
     ASSERT_TRUE(url_decoded.has_value()) << url_safe;
     EXPECT_EQ(to_hex(*url_decoded), to_hex(data));
+  }
+}
+
+// Six bits at a time, with no blocks, groups or tables: what both encoders must write.
+std::string plain_encode(const Bytes& data, std::string_view alphabet, bool padded) {
+  std::string text;
+  std::uint32_t bits = 0;
+  int held = 0;
+  for (const std::uint8_t byte : data) {
+    bits = bits << 8 | byte;
+    for (held += 8; held >= 6; held -= 6) text += alphabet[bits >> (held - 6) & 0x3F];
+  }
+  if (held > 0) text += alphabet[bits << (6 - held) & 0x3F];
+  while (padded && text.size() % 4 != 0) text += '=';
+  return text;
+}
+
+struct Form {
+  std::string (*encode)(ByteView);
+  std::string_view alphabet;
+  bool padded;
+};
+
+constexpr Form kForms[] = {
+    {&base64_encode, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/", true},
+    {&base64url_encode, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_", false},
+};
+
+// Long inputs are encoded in blocks of sixteen symbols, one or two blocks at a time where the CPU
+// allows it, and the last few bytes one group at a time: every length around those blocks, and
+// every symbol at every place of a block, must come out as the plain encoder writes them.
+TEST(Base64, WideEncodingMatchesAPlainEncoder) {
+  std::vector<Bytes> inputs;
+  std::mt19937 random(1024);
+  std::vector<std::size_t> lengths(101);
+  std::iota(lengths.begin(), lengths.end(), 0);
+  lengths.insert(lengths.end(), {4095, 32767, 32768});
+  for (const std::size_t length : lengths) {
+    Bytes patterned(length);
+    Bytes noise(length);
+    for (std::size_t i = 0; i < length; ++i) {
+      patterned[i] = static_cast<std::uint8_t>(i * 37 + 11);
+      noise[i] = static_cast<std::uint8_t>(random());
+    }
+    inputs.push_back(std::move(patterned));
+    inputs.push_back(std::move(noise));
+  }
+  // Symbol k of block j has value (j / 2 + 5k) mod 64: blocks may be encoded in pairs, and over
+  // 128 blocks each of the sixteen places of either block of a pair meets every value. A few
+  // symbols more let the last block be a wide one.
+  Bytes symbols(128 * 16 + 4 * 4);
+  for (std::size_t i = 0; i < symbols.size(); ++i) {
+    symbols[i] = static_cast<std::uint8_t>((i / 32 + 5 * (i % 16)) % 64);
+  }
+  Bytes every_symbol;
+  for (std::size_t i = 0; i < symbols.size(); i += 4) {
+    const std::uint32_t group = std::uint32_t{symbols[i]} << 18 |
+                                std::uint32_t{symbols[i + 1]} << 12 |
+                                std::uint32_t{symbols[i + 2]} << 6 | symbols[i + 3];
+    every_symbol.insert(every_symbol.end(),
+                        {static_cast<std::uint8_t>(group >> 16),
+                         static_cast<std::uint8_t>(group >> 8), static_cast<std::uint8_t>(group)});
+  }
+  inputs.push_back(every_symbol);
+
+  for (const Form& form : kForms) {
+    std::string expected_symbols;
+    for (const std::uint8_t value : symbols) expected_symbols += form.alphabet[value];
+    EXPECT_EQ(form.encode(every_symbol), expected_symbols) << form.alphabet;
+    for (const Bytes& data : inputs) {
+      ASSERT_EQ(form.encode(data), plain_encode(data, form.alphabet, form.padded))
+          << form.alphabet << " input " << &data - inputs.data() << ", length " << data.size();
+    }
   }
 }
 
