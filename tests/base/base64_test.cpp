@@ -98,8 +98,8 @@ constexpr Form kForms[] = {
     {&base64url_encode, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_", false},
 };
 
-// Long inputs are encoded in blocks of sixteen symbols, one or two blocks at a time where the CPU
-// allows it, and the last few bytes one group at a time: every length around those blocks, and
+// Long inputs are encoded in blocks of sixteen symbols where the CPU allows it, and the last few
+// bytes one group at a time: every length around those blocks, and
 // every symbol at every place of a block, must come out as the plain encoder writes them.
 TEST(Base64, WideEncodingMatchesAPlainEncoder) {
   std::vector<Bytes> inputs;
@@ -117,9 +117,8 @@ TEST(Base64, WideEncodingMatchesAPlainEncoder) {
     inputs.push_back(std::move(patterned));
     inputs.push_back(std::move(noise));
   }
-  // Symbol k of block j has value (j / 2 + 5k) mod 64: blocks may be encoded in pairs, and over
-  // 128 blocks each of the sixteen places of either block of a pair meets every value. A few
-  // symbols more let the last block be a wide one.
+  // Symbol k of block j has value (j / 2 + 5k) mod 64: over 128 blocks each of the sixteen places
+  // of a block meets every value. A few symbols more let the last block be a wide one.
   Bytes symbols(128 * 16 + 4 * 4);
   for (std::size_t i = 0; i < symbols.size(); ++i) {
     symbols[i] = static_cast<std::uint8_t>((i / 32 + 5 * (i % 16)) % 64);
