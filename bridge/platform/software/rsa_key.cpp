@@ -39,6 +39,20 @@ bool set_sha256_padding(EVP_PKEY_CTX& context) {
          EVP_PKEY_CTX_set_signature_md(&context, EVP_sha256()) > 0;
 }
 
+// The contexts set up for SHA-256 with PKCS #1 v1.5 padding; none when OpenSSL cannot.
+Signer prepared(Sha256Signer contexts) {
+  auto signer = std::make_shared<Sha256Signer>(std::move(contexts));
+  if (!signer->sign || EVP_PKEY_sign_init(signer->sign.get()) <= 0 ||
+      !set_sha256_padding(*signer->sign)) {
+    return nullptr;
+  }
+  if (signer->verify &&
+      (EVP_PKEY_verify_init(signer->verify.get()) <= 0 || !set_sha256_padding(*signer->verify))) {
+    return nullptr;
+  }
+  return signer;
+}
+
 }  // namespace
 
 void KeyContextFree::operator()(EVP_PKEY_CTX* context) const {
@@ -112,20 +126,15 @@ bool is_rsa_key(EVP_PKEY& key) {
 }
 
 Signer make_sha256_signer(EVP_PKEY& key) {
-  return make_sha256_signer(context_for(key), key, nullptr);
+  // Braced, since clang does not yet build an aggregate from parentheses.
+  return prepared(Sha256Signer{nullptr, context_for(key), nullptr});
 }
 
 Signer make_sha256_signer(KeyContext sign, EVP_PKEY& public_half,
                           std::shared_ptr<const void> owner) {
-  // Braced, since clang does not yet build an aggregate from parentheses.
-  auto signer = std::make_shared<Sha256Signer>(
-      Sha256Signer{std::move(owner), std::move(sign), context_for(public_half)});
-  if (!signer->sign || !signer->verify || EVP_PKEY_sign_init(signer->sign.get()) <= 0 ||
-      !set_sha256_padding(*signer->sign) || EVP_PKEY_verify_init(signer->verify.get()) <= 0 ||
-      !set_sha256_padding(*signer->verify)) {
-    return nullptr;
-  }
-  return signer;
+  KeyContext verify = context_for(public_half);
+  if (!verify) return nullptr;
+  return prepared(Sha256Signer{std::move(owner), std::move(sign), std::move(verify)});
 }
 
 std::optional<Bytes> sign_sha256_digest(Sha256Signer& signer,
@@ -135,9 +144,11 @@ std::optional<Bytes> sign_sha256_digest(Sha256Signer& signer,
   Bytes signature(static_cast<std::size_t>(size));
   std::size_t length = signature.size();
   if (EVP_PKEY_sign(signer.sign.get(), signature.data(), &length, digest.data(), digest.size()) <=
-          0 ||
-      EVP_PKEY_verify(signer.verify.get(), signature.data(), length, digest.data(),
-                      digest.size()) != 1) {
+      0) {
+    return std::nullopt;
+  }
+  if (signer.verify && EVP_PKEY_verify(signer.verify.get(), signature.data(), length, digest.data(),
+                                       digest.size()) != 1) {
     return std::nullopt;
   }
   signature.resize(length);

@@ -53,14 +53,15 @@ struct KeyContextFree {
   void operator()(EVP_PKEY_CTX* context) const;
 };
 using KeyContext = std::unique_ptr<EVP_PKEY_CTX, KeyContextFree>;
-// The contexts that sign with a private key and check each signature with its public half
-// (PKCS #1 v1.5 padding, SHA-256), set up once for the key since that setup costs a noticeable
-// share of a signature, and reused for every digest the key signs. The owner is whatever the
-// contexts need alive (a provider's library context); it is released after them.
+// The contexts that sign with a private key (PKCS #1 v1.5 padding, SHA-256) and, for a key whose
+// arithmetic is done outside this process, check each signature with its public half; set up
+// once for the key since that setup costs a noticeable share of a signature, and reused for every
+// digest the key signs. The owner is whatever the contexts need alive (a provider's library
+// context); it is released after them.
 struct Sha256Signer {
   std::shared_ptr<const void> owner;
   KeyContext sign;
-  KeyContext verify;
+  KeyContext verify;  // none for a software key: see sign_sha256_digest
 };
 using Signer = std::shared_ptr<Sha256Signer>;
 
@@ -86,7 +87,12 @@ Signer make_sha256_signer(KeyContext sign, EVP_PKEY& public_half,
                           std::shared_ptr<const void> owner);
 // RSASSA-PKCS1-v1_5: the SHA-256 DigestInfo of the 32-byte digest, padded to the key size. A
 // signature that the key's public half does not verify is never returned: a fault in the
-// private-key arithmetic must not hand out a signature that verifies under no key.
+// private-key arithmetic must not hand out a signature that verifies under no key (and gives
+// the key away). For a software key OpenSSL makes that check itself: its private-key operation
+// raises the result to the public exponent modulo the modulus and compares it with the padded
+// digest, and recomputes without the prime factors when they differ (RsaSignatureCheck proves it
+// on keys with damaged factors). Checking again with the same numbers would repeat that work at
+// 5 % of a signature. A TPM key's signature, made outside this process, is checked here.
 std::optional<Bytes> sign_sha256_digest(Sha256Signer& signer, std::span<const std::uint8_t> digest);
 
 }  // namespace ktarn::platform::software
