@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "bridge/platform/software/rsa_key.hpp"
+#include "bridge/platform/software/keys/rsa_key.hpp"
 #include "rsa_signer.hpp"
 
 namespace {

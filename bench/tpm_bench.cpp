@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "bridge/platform/software/tpm_key.hpp"
+#include "bridge/platform/software/keys/tpm_key.hpp"
 #include "child_process.hpp"
 #include "support/software_tpm.hpp"
 

@@ -21,7 +21,6 @@
 
 #include "bridge/bridge_call.hpp"
 #include "bridge/platform/scripted/scripted_platform.hpp"
-#include "bridge/platform/software/software_foundation.hpp"
 #include "device_key_der.hpp"
 #include "fuzz_input.hpp"
 #include "json/parse_json.hpp"
@@ -99,7 +98,7 @@ CallInputs call_inputs(FuzzInput& input) {
   call.argument = input.short_text();
   // "sign" wants the standard Base64 of a digest: the bytes are encoded unless told otherwise.
   if ((shape & 2) == 0) {
-    call.argument = ktarn::platform::software::SoftwareFoundation().base64_encoded_string(
+    call.argument = ktarn::platform::scripted::ScriptedFoundation().base64_encoded_string(
         ktarn::fuzzing::bytes_of(*call.argument));
   }
   if (shape & 0x10) call.key_name.reset();
@@ -175,7 +174,7 @@ void script_desktop(ScriptedDesktop& desktop, FuzzInput& input) {
     const std::int16_t pid = static_cast<std::int16_t>(input.word());
     const std::string name = input.short_text();
     desktop.frontmost = ScriptedDesktop::Application{
-        pid, ktarn::platform::software::SoftwareFoundation().string_with_utf8_string(name.c_str())};
+        pid, ktarn::platform::scripted::ScriptedFoundation().string_with_utf8_string(name.c_str())};
   }
   desktop.calloc_fails = input.flag();
   for (std::uint8_t count = input.byte() % 8; count > 0; --count) {

@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "bridge/bridge_call.hpp"
-#include "bridge/platform/software/software_foundation.hpp"
+#include "bridge/platform/scripted/scripted_foundation.hpp"
 #include "bridge_fixture.hpp"
 
 namespace ktarn::bridge::testing {
@@ -142,7 +142,7 @@ TEST(Envelope, ResultPresenceAloneDecides) {
        R"({"ok":false,"error":"Device key is not RSA"})"},
       {"neither", false, std::nullopt, R"({"ok":false,"error":"macOS operation failed"})"},
   };
-  platform::software::SoftwareFoundation foundation;
+  platform::scripted::ScriptedFoundation foundation;
   for (const auto& c : cases) {
     std::optional<platform::Dictionary> result;
     if (c.has_result) result.emplace().set("deleted", platform::Value{std::int64_t{1}});

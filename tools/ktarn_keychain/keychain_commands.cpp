@@ -4,11 +4,11 @@
 #include <sstream>
 
 #include "base/login_keychain_path.hpp"
-#include "bridge/platform/software/key_creation.hpp"
-#include "bridge/platform/software/keychain_database.hpp"
-#include "bridge/platform/software/keychain_status.hpp"
-#include "bridge/platform/software/software_keychain.hpp"
-#include "bridge/platform/software/tpm_key.hpp"
+#include "bridge/platform/software/keychain/key_creation.hpp"
+#include "bridge/platform/software/keychain/keychain_database.hpp"
+#include "bridge/platform/software/keychain/keychain_status.hpp"
+#include "bridge/platform/software/keychain/software_keychain.hpp"
+#include "bridge/platform/software/keys/tpm_key.hpp"
 
 namespace ktarn::tools {
 
@@ -20,6 +20,7 @@ using platform::Bytes;
 using platform::Constant;
 using platform::errSecSuccess;
 using platform::OSStatus;
+using namespace platform;
 using namespace platform::software;
 
 constexpr std::streamsize kMaximumPemSize = 1 << 20;

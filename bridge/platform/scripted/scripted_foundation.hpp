@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bridge/platform/foundation.hpp"
-#include "bridge/platform/software/software_foundation.hpp"
+#include "bridge/platform/software/foundation/software_foundation.hpp"
 
 namespace ktarn::platform::scripted {
 

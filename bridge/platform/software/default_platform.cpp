@@ -2,9 +2,9 @@
 // exported C functions reach for it; the software keychain may keep decoded keys between calls,
 // which is why its instances live as long as the process.
 #include "bridge/platform/platform.hpp"
-#include "bridge/platform/software/software_desktop.hpp"
-#include "bridge/platform/software/software_foundation.hpp"
-#include "bridge/platform/software/software_keychain.hpp"
+#include "bridge/platform/software/desktop/software_desktop.hpp"
+#include "bridge/platform/software/foundation/software_foundation.hpp"
+#include "bridge/platform/software/keychain/software_keychain.hpp"
 
 namespace ktarn::platform {
 

@@ -1,0 +1,36 @@
+// Creating a key from creation parameters: the RSA key of the requested size (exponent 65537),
+// the private key's attributes from the parameters (the nested private-key attributes taking
+// precedence over the shared ones), and, for a permanent key, its item stored in the keychain
+// named by kSecUseKeychain within one write transaction, unless another process stored a key for
+// the same tag first, which is then the key created. A stored key is made where that keychain
+// says its new keys go: in software, or inside the TPM, and then never in software instead. The
+// slow key generation runs before that transaction, so other processes are not kept waiting for
+// it.
+#pragma once
+
+#include "bridge/platform/attributes.hpp"
+#include "bridge/platform/software/keychain/key_item.hpp"
+#include "bridge/platform/software/keychain/keychain_database.hpp"
+#include "bridge/platform/software/keys/tpm_key.hpp"
+
+namespace ktarn::platform::software {
+
+struct CreatedKey {
+  KeyItem item;
+  DecodedKey key;  // none when the key found stored in its place is to be used instead
+};
+
+// Sizes outside this range are refused with errSecKeySizeNotAllowed.
+inline constexpr std::int64_t kMinimumKeyBits = 1024;
+inline constexpr std::int64_t kMaximumKeyBits = 4096;
+
+StatusOr<CreatedKey> create_key(const Attributes& parameters, TpmKeys& tpm);
+
+// Stores a new item in an unlocked keychain that passes its integrity check, giving it its id;
+// errSecInteractionNotAllowed when the keychain is locked. The check for an existing key runs
+// inside the write transaction, so of processes racing to create the key for one name exactly
+// one stores it: when a private key that a lookup for the item's tag would find is already
+// there, nothing is stored, item becomes that key's item and the status is errSecDuplicateItem.
+OSStatus store_item(KeychainDatabase& database, KeyItem& item);
+
+}  // namespace ktarn::platform::software

@@ -1,0 +1,48 @@
+// Keys decoded earlier in this process, kept so that the next use of the same stored key skips
+// decoding it (or loading it into the TPM), setting up its blinding and preparing its signing
+// context again. An entry is found only by the exact stored bytes, so every use still reads the
+// item from the keychain and a changed or replaced item is decoded afresh. Removing items forgets
+// every decoded key at once, so no removed key stays in memory for as long as the process lives.
+// At most one key loaded into a TPM is kept: a TPM has only a few slots for loaded keys, which
+// other processes need as well.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "bridge/platform/software/keys/rsa_key.hpp"
+
+namespace ktarn::platform::software {
+
+// A decoded private key and its signing context (none when the context could not be set up,
+// so signing fails while the key can still be read).
+struct DecodedKey {
+  Pkey key;
+  Signer signer;
+};
+
+class DecodedKeyCache {
+ public:
+  // The decoded key kept for the stored bytes, if any.
+  const DecodedKey* find(const SecretBytes& stored) const;
+  // The key for the stored private key bytes, decoded now unless an earlier decode is kept;
+  // no key when the bytes are not a sound RSA private key.
+  DecodedKey decode(const SecretBytes& stored);
+  // Keeps a key whose stored form is already known (one just created, or loaded into the TPM),
+  // in place of any other TPM key kept.
+  DecodedKey remember(const SecretBytes& stored, DecodedKey decoded, bool in_tpm);
+  void forget_all() { entries_.clear(); }
+  // Lets go of the TPM key kept, so that the next use loads it again.
+  void forget_tpm_key();
+
+ private:
+  struct Entry {
+    SecretBytes stored;
+    DecodedKey decoded;
+    bool in_tpm;
+  };
+  static constexpr std::size_t kCapacity = 8;
+  std::vector<Entry> entries_;  // oldest first
+};
+
+}  // namespace ktarn::platform::software
