@@ -18,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include "base/concat.hpp"
 #include "e2e/disk_faults.hpp"
 #include "e2e/key_storage.hpp"
 #include "e2e/keychain_session.hpp"
@@ -68,9 +69,7 @@ struct KilledRound {
 std::vector<KilledRound> killed_rounds() {
   std::vector<std::string> signs;
   for (int i = 0; i < 12; ++i) {
-    std::string id = "s";  // appended: "s" put in front of a temporary trips g++ 12 at -O3
-    id += std::to_string(i);
-    signs.push_back(sign_request(id));
+    signs.push_back(sign_request(concat("s", std::to_string(i))));
   }
   return {
       {"looking up", {key_request("k1"), key_request("k2")}, 150, false, false},

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/concat.hpp"
 #include "e2e/keychain_session.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -28,10 +29,7 @@ namespace {
 constexpr std::string_view kKeyName = "kTARN.e2e.load";
 
 std::string id_of(std::size_t index) {
-  // Appended, not put in front of the number's temporary: g++ 12 at -O3 sees an overlap there.
-  std::string id = "r";
-  id += std::to_string(index);
-  return id;
+  return concat("r", std::to_string(index));
 }
 
 // One request of the long session and the start of its answer: the answer's full text where it

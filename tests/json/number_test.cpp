@@ -111,8 +111,6 @@ TEST(NumberConversion, ShortNumbersMatchTheFullConversion) {
   for (int i = 0; i < 20000; ++i) {
     std::string text = random() % 2 ? "-" : "";
     const std::size_t integer_digits = random() % 21;
-    // Appended piece by piece: a piece put in front of a temporary string trips g++ 12's overlap
-    // analysis at -O3.
     if (random() % 3 == 0) {
       text += '0';
     } else {

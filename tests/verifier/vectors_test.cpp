@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "base/concat.hpp"
 #include "json/parse_json.hpp"
 #include "json/write_json.hpp"
 #include "verifier/verify_signature.hpp"
@@ -86,11 +87,7 @@ TEST(GoldenVectors, EveryReasonIsReached) {
     outcomes += json::write_json(*json::find_member(vector, "outcome"));
   }
   for (std::string_view reason : kReasonTexts) {
-    // Quoted by appending: a quote put in front of a temporary trips g++ 12 at -O3 (-Wrestrict).
-    std::string quoted = "\"";
-    quoted += reason;
-    quoted += '"';
-    EXPECT_NE(outcomes.find(quoted), std::string::npos) << reason;
+    EXPECT_NE(outcomes.find(concat("\"", reason, "\"")), std::string::npos) << reason;
   }
 }
 

@@ -86,8 +86,6 @@ std::string item_line(const KeyItem& item) {
   std::string line;
   for (std::size_t i = 0; i < kItemAttributeCount; ++i) {
     if (kItemAttributes[i].listed_as.empty()) continue;
-    // Appended piece by piece: g++ 12 at -O3 takes a literal put in front of a temporary for
-    // an overlapping copy.
     if (!line.empty()) line += ' ';
     line += kItemAttributes[i].listed_as;
     line += '=';

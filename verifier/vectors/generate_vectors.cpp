@@ -114,7 +114,7 @@ std::string payload(std::string_view purpose, std::string_view members = "") {
   std::string text = R"({"audience":"ktarn-sealed-browser","protocol":1,"purpose":")" +
                      std::string(purpose) + "\"";
   if (!members.empty()) {
-    text += ',';  // appended: "," put in front of a temporary trips g++ 12 at -O3 (-Wrestrict)
+    text += ',';
     text += members;
   }
   return ktarn::json::write_json(parse(text + "}"));

@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include "base/concat.hpp"
 #include "bridge/platform/software/keychain/held_folder_vfs.hpp"
 #include "bridge/platform/software/keychain/keychain_file.hpp"
 #include "bridge/platform/software/keychain/keychain_status.hpp"
@@ -85,12 +86,8 @@ struct ItemStatements {
   std::string every_item, first_by_tag, first_of_all, remove_by_tag, remove_of_all, insert;
 };
 
-// Built by appending: g++ 12 at -O3 takes a literal put in front of a temporary for an
-// overlapping copy.
 std::string parameter(std::size_t i) {
-  std::string text = "?";
-  text += std::to_string(i + 1);
-  return text;
+  return concat("?", std::to_string(i + 1));
 }
 
 // Every searched attribute compared when its parameter is bound; by tag, the tag always is.
