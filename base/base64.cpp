@@ -64,12 +64,11 @@ constexpr SymbolPairs make_symbol_pairs(std::string_view alphabet) {
 constexpr SymbolPairs kStandardPairs = make_symbol_pairs(kStandardAlphabet);
 constexpr SymbolPairs kUrlSafePairs = make_symbol_pairs(kUrlSafeAlphabet);
 
-// Twelve bytes become sixteen symbols at a time where the CPU has SSSE3, so that the 44 KiB
-// answer text of a 32 KiB payload costs 3.5 us against 8.1 for the two-lookups-per-group loop
-// below. (Two blocks at a time with AVX2 took 1.8 us, but the 1.7 us it saves is half a percent
-// of such a request: one vector loop is kept.) Base64.WideEncodingMatchesAPlainEncoder holds
-// both loops to the same text for every length around the blocks and every symbol at every place
-// of a block.
+// Twelve bytes become sixteen symbols at a time where the CPU has SSSE3, for the long answer text
+// of a large payload; one vector loop is kept, since a wider one bought too little (what each
+// buys: bench/README.md, "Speed tricks"). Base64.WideEncodingMatchesAPlainEncoder holds both
+// loops to the same text for every length around the blocks and every symbol at every place of a
+// block.
 //
 // A symbol is its value plus a shift shared by the value's range: A-Z, a-z and 0-9, and the last
 // two symbols each alone. Subtracting 51 with saturation leaves 0 for a-z, 1 to 10 for the digits
@@ -163,9 +162,8 @@ std::string encode(ByteView bytes, bool padded) {
 }
 
 // Sixteen symbols at a time where the CPU has SSSE3 (its byte shuffle serves as a 16-entry table
-// lookup), so that reading a large signed payload costs a quarter of the one-group-at-a-time loop
-// below: 3.6 against 8.9 us for the 44 KiB text of a 32 KiB payload, a tenth of its whole
-// verification. Base64.StrictDecodersRejectABadByteAnywhere puts every kind of refused byte at
+// lookup), for the verifier's reading of a large signed payload (bench/README.md, "Speed
+// tricks"). Base64.StrictDecodersRejectABadByteAnywhere puts every kind of refused byte at
 // every position of a text long enough for both loops, and the round trips of every length and
 // every byte value hold the two loops to the same bytes.
 //

@@ -34,9 +34,8 @@ ShortestDigits digits_of(std::uint64_t m, int fraction) {
   return shortest;
 }
 
-// Speed: doubles read from a short decimal, the usual kind on the wire, are recognised here
-// instead of by the standard library's search, which cuts parse + write of the 61 KiB benchmark
-// document by 8% of its CPU time (257 to 236 us), from 1.47-1.50x RapidJSON's to 1.63-1.68x.
+// Doubles read from a short decimal, the usual kind on the wire, are recognised here instead of
+// by the standard library's search (what it buys: bench/README.md, "Speed tricks").
 // DoubleWrites.DigitsAreTheShortestThatReadBack proves the digits equal to the search's, around
 // 2^50 and 10^22 and on arbitrary bit patterns.
 // For the fewest fraction digits f at which magnitude * 10^f rounds to an integer m whose

@@ -22,8 +22,8 @@ inline bool name_less(std::string_view a, std::string_view b) {
 
 // What the sort looks at first: the name's leading eight bytes as one number, and where it came
 // from, which also keeps equal names in arrival order. Comparing that number before the names'
-// bytes saves 13% of the instructions of parse + write on the sign request and 10% on the 61 KiB
-// document; JsonObject.OrdersNamesByEveryByte (shared prefixes, NUL bytes that look like padding,
+// bytes is the one sort trick that paid its way (bench/README.md, "Speed tricks");
+// JsonObject.OrdersNamesByEveryByte (shared prefixes, NUL bytes that look like padding,
 // high bytes) and JsonObject.EveryArrivalOrderGivesTheSameObject prove the order the names' own.
 struct NameKey {
   std::uint64_t prefix;

@@ -26,9 +26,8 @@ using ParseResult = Expected<JsonValue, ParseFailure>;
 // Where the members of a root object were read from, for a caller that must write one of them in
 // canonical form: a member sent exactly as write_json writes its value (no white space, no
 // escapes, members in name order and each name once, whole numbers only) can be used as it was
-// sent instead of being written again. The texts are views into the parsed text. What it buys:
-// the 22 us the writer takes on a 32 KiB payload, 5 % of such a "sign"; the count costs the
-// reader no measurable time on either benchmark document. What proves it:
+// sent instead of being written again. The texts are views into the parsed text. What it buys
+// and costs: bench/README.md, "Speed tricks". What proves it:
 // RootMemberTexts.CanonicalOnlyWhenTheWriterWouldWriteTheSameBytes (each kind of departure),
 // Conformance.CanonicalMemberTextsAreTheWritersBytes (every conformance file, as sent and as
 // written) and the json_round_trip fuzz target, each holding a text passed as canonical to the

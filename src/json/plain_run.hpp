@@ -3,11 +3,9 @@
 // exactly the bytes the reader must interpret and the writer must escape.
 //
 // Both scan for the end of a run sixteen bytes at a time where the CPU has SSE2 (every x86-64),
-// else eight at a time in a word. That buys nothing on requests of short strings (the byte-wise
-// scan takes 2-5% fewer instructions on the JSON benchmark documents); it is kept for long ones:
-// parse + write of the answer to a 32 KiB "sign", a 44 KiB string, takes 458 000 instructions a
-// word at a time against 711 000 byte by byte, and sixteen at a time takes the verifier's check of
-// a 32 KiB payload string from 1.55x to 1.3x its floor. PlainRuns.EscapeAtEveryPositionRoundTrips
+// else eight at a time in a word. That buys nothing on requests of short strings; it is kept for
+// long ones, the answer to a large "sign" and the verifier's check of a large payload
+// (bench/README.md, "Speed tricks"). PlainRuns.EscapeAtEveryPositionRoundTrips
 // puts a byte that ends a run, and a non-ASCII one, at every position around one and two blocks of
 // either width to prove the scan exact.
 #pragma once

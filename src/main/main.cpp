@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 #if defined(__GLIBC__)
-#include <malloc.h>
 #endif
 
 #include <cerrno>
@@ -43,15 +42,6 @@ void open_standard_descriptors() {
   }
 }
 
-// A large "sign" takes a few hundred KiB of heap and gives it all back when it is answered. By
-// default the allocator returns that top of the heap to the system every time and the next request
-// faults it in again, which costs about a third of a 32 KiB signing request; up to 4 MiB is kept.
-void keep_freed_heap() {
-#if defined(__GLIBC__)
-  mallopt(M_TRIM_THRESHOLD, 4 << 20);
-#endif
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,7 +49,6 @@ int main(int argc, char** argv) {
   std::set_new_handler(stop_silently);
   std::set_terminate(stop_silently);
   open_standard_descriptors();
-  keep_freed_heap();
   // A reader that has gone must show up as a failed write, which ends the loop, not kill us; and
   // a keychain write beyond a file size limit must fail with its status message, not kill us.
   std::signal(SIGPIPE, SIG_IGN);

@@ -49,7 +49,8 @@ int keep_full_pathname(sqlite3_vfs*, const char* name, int size, char* out) {
 
 // The check the database makes at every transaction for a journal or write-ahead log beside the
 // keychain, answered as the unix layer answers it, but looked up in the open folder directly
-// rather than through /proc, which costs the kernel three times as much.
+// rather than through /proc, which costs the kernel about twice as much (bench/README.md, "Speed
+// tricks"); the planted-journal tests prove a journal or log planted there is still found.
 int access_in_held_folder(sqlite3_vfs* layer, const char* name, int flags, int* result) {
   const auto held = held_name(name);
   if (!held) return unix_access(layer, name, flags, result);

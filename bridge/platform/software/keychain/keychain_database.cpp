@@ -11,6 +11,7 @@
 
 #include "base/concat.hpp"
 #include "bridge/platform/software/keychain/held_folder_vfs.hpp"
+#include "bridge/platform/software/keychain/kept_state.hpp"
 #include "bridge/platform/software/keychain/keychain_file.hpp"
 #include "bridge/platform/software/keychain/keychain_status.hpp"
 #include "bridge/platform/software/keychain/sqlite_statement.hpp"
@@ -346,7 +347,7 @@ StatusOr<KeychainDatabase::Transaction> KeychainDatabase::begin_write() {
 }
 
 OSStatus KeychainDatabase::keep_reading() {
-  if (kept_read_) return errSecSuccess;
+  if (!kKeychainKeepsState || kept_read_) return errSecSuccess;
   auto transaction = begin_read();
   if (!transaction) return transaction.error();
   kept_read_.emplace(std::move(*transaction));

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "base/c_handle.hpp"
+#include "bridge/platform/software/keychain/kept_state.hpp"
 #include "bridge/platform/software/keychain/key_creation.hpp"
 #include "bridge/platform/software/keychain/key_query.hpp"
 #include "bridge/platform/software/keychain/keychain_objects.hpp"
@@ -75,6 +76,7 @@ OSStatus SoftwareKeychain::sec_keychain_open(const std::string& path, Ref& keych
 // very folder, is reused. The connection's held folder lets that be proven from entries alone
 // while nothing has changed; any change takes the full walk, which finds out what it was.
 StatusOr<std::shared_ptr<KeychainDatabase>> SoftwareKeychain::connection(const std::string& path) {
+  if (!kKeychainKeepsState) last_connection_.reset();
   std::optional<FileChange> change =
       last_connection_ ? last_connection_->unchanged_at(path) : std::nullopt;
   if (!change) {
