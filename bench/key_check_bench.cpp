@@ -17,7 +17,7 @@ namespace {
 namespace software = ktarn::platform::software;
 
 const software::Pkey& device_key() {
-  static const software::Pkey key = software::generate_rsa_key(2048);
+  static const software::Pkey key = *software::generate_rsa_key(2048);
   return key;
 }
 
@@ -27,7 +27,7 @@ void raw_rsa_sign(benchmark::State& state) {
 }
 
 void software_key_sign(benchmark::State& state) {
-  software::Signer signer = software::make_sha256_signer(*device_key());
+  software::Signer signer = *software::make_sha256_signer(*device_key());
   std::vector<std::uint8_t> digest(32, 1);
   for (auto _ : state) {
     benchmark::DoNotOptimize(software::sign_sha256_digest(*signer, digest));
@@ -38,7 +38,7 @@ void software_key_sign(benchmark::State& state) {
 // What a second check with the public half would add to every software signature.
 void sign_checked_again(benchmark::State& state) {
   software::KeyContext sign(EVP_PKEY_CTX_new_from_pkey(nullptr, device_key().get(), nullptr));
-  software::Signer signer = software::make_sha256_signer(std::move(sign), *device_key(), nullptr);
+  software::Signer signer = *software::make_sha256_signer(std::move(sign), *device_key(), nullptr);
   std::vector<std::uint8_t> digest(32, 1);
   for (auto _ : state) {
     benchmark::DoNotOptimize(software::sign_sha256_digest(*signer, digest));
@@ -47,7 +47,7 @@ void sign_checked_again(benchmark::State& state) {
 }
 
 void raw_decode(benchmark::State& state) {
-  const software::SecretBytes der = software::encode_private_key(*device_key());
+  const software::SecretBytes der = *software::encode_private_key(*device_key());
   for (auto _ : state) {
     const unsigned char* cursor = der.view().data();
     EVP_PKEY_free(
@@ -56,7 +56,7 @@ void raw_decode(benchmark::State& state) {
 }
 
 void checked_decode(benchmark::State& state) {
-  const software::SecretBytes der = software::encode_private_key(*device_key());
+  const software::SecretBytes der = *software::encode_private_key(*device_key());
   for (auto _ : state) benchmark::DoNotOptimize(software::decode_rsa_private_key(der.view()));
 }
 

@@ -54,10 +54,6 @@ std::string_view constant_name(Constant value) {
       return "kSecAttrKeyClassPrivate";
     case Constant::kSecAttrKeyClassPublic:
       return "kSecAttrKeyClassPublic";
-    case Constant::kSecAttrTokenIDSoftware:
-      return "kSecAttrTokenIDSoftware";
-    case Constant::kSecAttrTokenIDTpm:
-      return "kSecAttrTokenIDTpm";
     case Constant::kSecMatchLimitOne:
       return "kSecMatchLimitOne";
   }

@@ -30,7 +30,7 @@ enum class Attr {
   kSecAttrIsExtractable,
   kSecAttrCanSign,
   kSecAttrSynchronizable,
-  kSecAttrTokenID,  // where a key lives: the software keychain or a TPM
+  kSecAttrTokenID,  // where a key lives: text naming the platform's storage kind
   kSecMatchSearchList,
   kSecMatchLimit,
   kSecReturnRef,
@@ -45,8 +45,6 @@ enum class Constant {
   kSecAttrKeyTypeECSECPrimeRandom,
   kSecAttrKeyClassPrivate,
   kSecAttrKeyClassPublic,
-  kSecAttrTokenIDSoftware,
-  kSecAttrTokenIDTpm,
   kSecMatchLimitOne,
 };
 

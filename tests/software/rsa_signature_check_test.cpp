@@ -51,9 +51,9 @@ Pkey with_damaged_part(EVP_PKEY& key, const char* damaged) {
 }
 
 TEST(RsaSignatureCheck, NoSignatureOfAKeyWithDamagedFactorsFailsItsPublicHalf) {
-  const Pkey key = generate_rsa_key(2048);
+  const Pkey key = *generate_rsa_key(2048);
   ASSERT_TRUE(key);
-  const Bytes public_der = encode_public_key(*key);
+  const Bytes public_der = *encode_public_key(*key);
   int signed_digests = 0;
   for (const char* damaged :
        {OSSL_PKEY_PARAM_RSA_FACTOR1, OSSL_PKEY_PARAM_RSA_FACTOR2, OSSL_PKEY_PARAM_RSA_EXPONENT1,
@@ -61,11 +61,11 @@ TEST(RsaSignatureCheck, NoSignatureOfAKeyWithDamagedFactorsFailsItsPublicHalf) {
     SCOPED_TRACE(damaged);
     const Pkey faulty = with_damaged_part(*key, damaged);
     ASSERT_TRUE(faulty);
-    const Signer signer = make_sha256_signer(*faulty);
+    const auto signer = make_sha256_signer(*faulty);
     ASSERT_TRUE(signer);
     for (std::uint8_t round = 0; round < 8; ++round) {
       const Bytes digest(32, round);
-      const std::optional<Bytes> signature = sign_sha256_digest(*signer, digest);
+      const auto signature = sign_sha256_digest(**signer, digest);
       if (!signature) continue;
       EXPECT_TRUE(verifies(public_der, digest, *signature)) << int{round};
       ++signed_digests;

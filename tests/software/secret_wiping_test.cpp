@@ -86,14 +86,14 @@ class SecretWipingTest : public SoftwareKeychainTest {
  protected:
   void SetUp() override {
     SoftwareKeychainTest::SetUp();
-    Pkey key = generate_rsa_key(1024);
+    Pkey key = *generate_rsa_key(1024);
     BIGNUM* prime = nullptr;
     ASSERT_EQ(EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_RSA_FACTOR1, &prime), 1);
     unsigned char bytes[64];
     ASSERT_EQ(BN_bn2bin(prime, bytes), 64);
     BN_clear_free(prime);
     std::memcpy(marker, bytes + 20, sizeof marker);
-    stored_ = encode_private_key(*key);
+    stored_ = *encode_private_key(*key);
   }
   void TearDown() override {
     watching = false;

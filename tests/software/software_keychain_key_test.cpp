@@ -17,7 +17,7 @@ OSStatus error_status(const Ref& error) {
 // The parameter is where the keychain's new keys go. TPM keys are made in one software TPM that
 // the suite starts when it first needs it.
 class SoftwareKeychainKeyTest : public SoftwareKeychainTest,
-                                public ::testing::WithParamInterface<Constant> {
+                                public ::testing::WithParamInterface<std::string> {
  protected:
   static void TearDownTestSuite() {
     tcti_.reset();
@@ -25,7 +25,7 @@ class SoftwareKeychainKeyTest : public SoftwareKeychainTest,
   }
   void SetUp() override {
     SoftwareKeychainTest::SetUp();
-    if (GetParam() == Constant::kSecAttrTokenIDTpm) {
+    if (GetParam() == "tpm") {
       if (std::string missing = ktarn::testing::software_tpm_missing(); !missing.empty()) {
         GTEST_SKIP() << "no software TPM: " << missing;
       }
@@ -38,7 +38,7 @@ class SoftwareKeychainKeyTest : public SoftwareKeychainTest,
     std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
     std::filesystem::permissions(home_ + "/Library", std::filesystem::perms::owner_all);
     std::filesystem::permissions(home_ + "/Library/Keychains", std::filesystem::perms::owner_all);
-    const Constant storage = GetParam();
+    const std::string storage = GetParam();
     ASSERT_TRUE(
         KeychainDatabase::open(path_, KeychainAccess::kReadWrite, [storage] { return storage; }));
   }
@@ -54,8 +54,7 @@ class SoftwareKeychainKeyTest : public SoftwareKeychainTest,
     Ref item;
     EXPECT_EQ(keychain_.sec_item_copy_matching(lookup_query(keychain, name), item), 0);
     const auto* found = dynamic_cast<const KeyObject*>(item.get());
-    EXPECT_TRUE(found != nullptr &&
-                found->item().in_tpm() == (GetParam() == Constant::kSecAttrTokenIDTpm))
+    EXPECT_TRUE(found != nullptr && (found->item().storage() == "tpm") == (GetParam() == "tpm"))
         << "the key is made where the keychain says";
     return item;
   }
@@ -86,11 +85,9 @@ class SoftwareKeychainKeyTest : public SoftwareKeychainTest,
   static inline std::unique_ptr<ktarn::testing::ScopedTcti> tcti_;
 };
 
-INSTANTIATE_TEST_SUITE_P(ByStorage, SoftwareKeychainKeyTest,
-                         ::testing::Values(Constant::kSecAttrTokenIDSoftware,
-                                           Constant::kSecAttrTokenIDTpm),
-                         [](const ::testing::TestParamInfo<Constant>& info) {
-                           return info.param == Constant::kSecAttrTokenIDTpm ? "Tpm" : "Software";
+INSTANTIATE_TEST_SUITE_P(ByStorage, SoftwareKeychainKeyTest, ::testing::Values("software", "tpm"),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           return info.param == "tpm" ? "Tpm" : "Software";
                          });
 
 TEST_P(SoftwareKeychainKeyTest, ACreatedKeyIsStoredAsAskedAndSignsVerifiably) {

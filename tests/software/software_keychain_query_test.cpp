@@ -13,7 +13,7 @@ namespace {
 
 // One small key shared by all stored items: matching never looks at the key itself.
 const SecretBytes& shared_private_key() {
-  static const SecretBytes der = encode_private_key(*generate_rsa_key(1024));
+  static const SecretBytes der = *encode_private_key(**generate_rsa_key(1024));
   return der;
 }
 

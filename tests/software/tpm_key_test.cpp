@@ -28,13 +28,16 @@ using ktarn::testing::SoftwareTpm;
 const Bytes kDigest(32, 0x5c);
 
 Bytes public_der(EVP_PKEY& tpm_key) {
-  Pkey half = tpm_public_half(tpm_key);
-  return half ? encode_public_key(*half) : Bytes();
+  auto half = tpm_public_half(tpm_key);
+  if (!half) return Bytes();
+  return encode_public_key(**half).value_or(Bytes());
 }
 
 std::optional<Bytes> sign(const DecodedKey& key) {
   if (!key.signer) return std::nullopt;
-  return sign_sha256_digest(*key.signer, kDigest);
+  auto signature = sign_sha256_digest(*key.signer, kDigest);
+  if (!signature) return std::nullopt;
+  return std::move(*signature);
 }
 
 using Number = std::unique_ptr<BIGNUM, decltype(&BN_free)>;
@@ -116,7 +119,7 @@ CreatedTpmKey* TpmKeyTest::created_ = nullptr;
 TEST_F(TpmKeyTest, CreatedKeySignsAndLoadsBackAsTheSameKey) {
   const Bytes der = public_der(*created().key.key);
   ASSERT_FALSE(der.empty());
-  const Pkey half = tpm_public_half(*created().key.key);
+  const Pkey half = *tpm_public_half(*created().key.key);
   EXPECT_EQ(key_size_in_bits(*half), 2048);
   BIGNUM* exponent = nullptr;
   ASSERT_EQ(EVP_PKEY_get_bn_param(half.get(), OSSL_PKEY_PARAM_RSA_E, &exponent), 1);
@@ -149,14 +152,14 @@ TEST_F(TpmKeyTest, BlobHoldsNoPrivateKey) {
       d2i_PKCS8_PRIV_KEY_INFO(nullptr, &cursor, static_cast<long>(blob.size()));
   EXPECT_EQ(info, nullptr) << "the blob is a PKCS #8 private key";
   PKCS8_PRIV_KEY_INFO_free(info);
-  EXPECT_FALSE(holds_private_half(blob, *tpm_public_half(*created().key.key)));
+  EXPECT_FALSE(holds_private_half(blob, **tpm_public_half(*created().key.key)));
 }
 
 // The check above finds a private key that is there: a software key's PKCS #1 form.
 TEST_F(TpmKeyTest, PrivateHalfCheckFindsAClearKey) {
-  Pkey software = generate_rsa_key(2048);
+  Pkey software = *generate_rsa_key(2048);
   ASSERT_TRUE(software);
-  const SecretBytes clear = encode_private_key(*software);
+  const SecretBytes clear = *encode_private_key(*software);
   EXPECT_TRUE(holds_private_half(Bytes(clear.view().begin(), clear.view().end()), *software));
 }
 
@@ -177,8 +180,8 @@ TEST_F(TpmKeyTest, BlobsThatAreNotThisTpmsKeyAreRefused) {
   Bytes truncated(created().blob.begin(), created().blob.end() - 1);
   Bytes trailing = created().blob;
   trailing.push_back(0);
-  Pkey software = generate_rsa_key(2048);
-  const SecretBytes pkcs1 = encode_private_key(*software);
+  Pkey software = *generate_rsa_key(2048);
+  const SecretBytes pkcs1 = *encode_private_key(*software);
   Bytes pkcs8;
   if (PKCS8_PRIV_KEY_INFO* info = EVP_PKEY2PKCS8(software.get()); info != nullptr) {
     unsigned char* der = nullptr;

@@ -8,7 +8,7 @@
 #include "bridge/platform/software/keychain/keychain_database.hpp"
 #include "bridge/platform/software/keychain/keychain_status.hpp"
 #include "bridge/platform/software/keychain/software_keychain.hpp"
-#include "bridge/platform/software/keys/tpm_key.hpp"
+#include "bridge/platform/software/keys/key_kinds.hpp"
 
 namespace ktarn::tools {
 
@@ -30,8 +30,8 @@ CommandResult failure(const std::string& what, OSStatus status) {
 }
 
 // As the companion chooses for a keychain it makes: the TPM when one answers.
-Constant tpm_when_reachable() {
-  return TpmKeys().reachable() ? Constant::kSecAttrTokenIDTpm : Constant::kSecAttrTokenIDSoftware;
+std::string as_the_companion_chooses() {
+  return KeyKinds().first_that_can_make_keys();
 }
 
 // The existing keychain at path; commands other than create never make one, and those that
@@ -40,11 +40,7 @@ Constant tpm_when_reachable() {
 StatusOr<std::unique_ptr<KeychainDatabase>> open_existing(const std::string& path,
                                                           KeychainAccess access) {
   if (!SoftwareKeychain().file_exists_at_path(path)) return Unexpected(errSecNoSuchKeychain);
-  return KeychainDatabase::open(path, access, tpm_when_reachable);
-}
-
-std::string_view storage_word(Constant storage) {
-  return storage == Constant::kSecAttrTokenIDTpm ? "tpm" : "software";
+  return KeychainDatabase::open(path, access, as_the_companion_chooses);
 }
 
 CommandResult open_failure(const std::string& path, OSStatus status) {
@@ -128,19 +124,27 @@ CommandResult show_status(const std::string& path) {
   if (!storage) return failure("cannot read where the keychain's keys go", storage.error());
   CommandResult result{true, *locked ? "locked" : "unlocked"};
   result.text += " storage=";
-  result.text += storage_word(*storage);
+  result.text += *storage;
   result.text += '\n';
   return result;
 }
 
-CommandResult create_keychain(const std::string& path, NewKeys new_keys) {
+CommandResult create_keychain(const std::string& path, const std::optional<NamedKind>& kind) {
   if (SoftwareKeychain().file_exists_at_path(path)) {
     return failure("a keychain already exists at " + path, errSecDuplicateKeychain);
   }
-  Constant storage = Constant::kSecAttrTokenIDSoftware;
-  if (new_keys != NewKeys::kSoftware) storage = tpm_when_reachable();
-  if (new_keys == NewKeys::kTpm && storage != Constant::kSecAttrTokenIDTpm) {
-    return failure("no TPM is reachable; nothing was created", errSecIO);
+  std::string storage;
+  if (kind) {
+    KeyKinds kinds;
+    auto named = kinds.kind(kind->kind);
+    if (!named)
+      return failure("no storage kind is named " + std::string(kind->kind), named.error());
+    if (!(*named)->can_make_keys()) {
+      return failure(std::string(kind->unavailable) + "; nothing was created", errSecIO);
+    }
+    storage = kind->kind;
+  } else {
+    storage = as_the_companion_chooses();
   }
   auto database =
       KeychainDatabase::open(path, KeychainAccess::kReadWrite, [storage] { return storage; });
@@ -178,7 +182,7 @@ CommandResult list_key_items(const std::string& path) {
 CommandResult import_key(const std::string& path, const ImportRequest& request) {
   auto pem = read_small_file(request.pem_path);
   if (!pem) return failure("cannot read " + request.pem_path, errSecIO);
-  Pkey key = read_rsa_private_key_pem(*pem);
+  auto key = read_rsa_private_key_pem(*pem);
   if (!key)
     return failure(request.pem_path + " holds no unencrypted RSA private key", errSecDecode);
   auto database = open_existing(path, KeychainAccess::kReadWrite);
@@ -186,11 +190,13 @@ CommandResult import_key(const std::string& path, const ImportRequest& request) 
   KeyItem item;
   item.set(Attr::kSecAttrApplicationTag, Bytes(request.tag.begin(), request.tag.end()));
   item.set(Attr::kSecAttrLabel, request.label.value_or(request.tag));
-  item.set(Attr::kSecAttrKeySizeInBits, std::int64_t{key_size_in_bits(*key)});
+  item.set(Attr::kSecAttrKeySizeInBits, std::int64_t{key_size_in_bits(**key)});
   item.set(Attr::kSecAttrIsSensitive, !request.extractable);
   item.set(Attr::kSecAttrIsExtractable, request.extractable);
   item.set(Attr::kSecAttrSynchronizable, request.synchronizable);
-  item.private_key = encode_private_key(*key);
+  auto stored = encode_private_key(**key);
+  if (!stored) return failure("cannot encode the key", stored.error());
+  item.private_key = std::move(*stored);
   OSStatus status = store_item(**database, item);
   if (status == errSecDuplicateItem) {
     return failure("a key is already stored under the tag " + printable(request.tag), status);

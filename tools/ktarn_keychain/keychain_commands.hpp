@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace ktarn::tools {
 
@@ -26,11 +27,16 @@ struct CommandResult {
 std::string login_keychain_path();
 
 CommandResult show_status(const std::string& path);
-// Where a new keychain's keys go: in the TPM when one answers, always in the TPM (refused when
-// none answers), or always in software.
-enum class NewKeys { kTpmWhenReachable, kTpm, kSoftware };
+// A storage kind asked for by name (its word in the keychain), and what to say when it cannot
+// make keys now.
+struct NamedKind {
+  std::string_view kind;
+  std::string_view unavailable;
+};
 
-CommandResult create_keychain(const std::string& path, NewKeys new_keys);
+// A new keychain whose keys always go to the kind named (refused when it cannot make keys now),
+// or, when none is named, to the kind the companion would choose: the TPM when one answers.
+CommandResult create_keychain(const std::string& path, const std::optional<NamedKind>& kind);
 CommandResult set_lock_state(const std::string& path, bool locked);
 CommandResult list_key_items(const std::string& path);
 CommandResult import_key(const std::string& path, const ImportRequest& request);

@@ -12,7 +12,17 @@
 namespace {
 
 using ktarn::tools::CommandResult;
-using ktarn::tools::NewKeys;
+using ktarn::tools::NamedKind;
+
+// The storage kinds `create` may be told to use, each by its flag.
+struct KindFlag {
+  std::string_view flag;
+  NamedKind kind;
+};
+constexpr KindFlag kKindFlags[] = {
+    {"--tpm", {"tpm", "no TPM is reachable"}},
+    {"--software", {"software", "software keys cannot be made"}},
+};
 
 constexpr const char* kUsage =
     "usage: ktarn-keychain status|create [--tpm|--software]|lock|unlock|list, or ktarn-keychain "
@@ -56,13 +66,14 @@ CommandResult run(const std::string& command, const std::vector<std::string>& ar
     return request ? ktarn::tools::import_key(path, *request) : usage();
   }
   if (command == "create" && args.size() == 1) {
-    if (args[0] == "--tpm") return ktarn::tools::create_keychain(path, NewKeys::kTpm);
-    if (args[0] == "--software") return ktarn::tools::create_keychain(path, NewKeys::kSoftware);
+    for (const KindFlag& flag : kKindFlags) {
+      if (args[0] == flag.flag) return ktarn::tools::create_keychain(path, flag.kind);
+    }
     return usage();
   }
   if (!args.empty()) return usage();
   if (command == "status") return ktarn::tools::show_status(path);
-  if (command == "create") return ktarn::tools::create_keychain(path, NewKeys::kTpmWhenReachable);
+  if (command == "create") return ktarn::tools::create_keychain(path, std::nullopt);
   if (command == "lock") return ktarn::tools::set_lock_state(path, true);
   if (command == "unlock") return ktarn::tools::set_lock_state(path, false);
   if (command == "list") return ktarn::tools::list_key_items(path);

@@ -66,33 +66,15 @@ Attributes same_key_terms(const KeyItem& item) {
 }
 
 // Read in a transaction of its own, which ends before the key is made.
-StatusOr<Constant> new_key_storage(KeychainDatabase& database) {
+StatusOr<std::string> new_key_storage(KeychainDatabase& database) {
   auto transaction = database.begin_read();
   if (!transaction) return Unexpected(transaction.error());
   return database.new_key_storage();
 }
 
-StatusOr<DecodedKey> software_key(int bits, KeyItem& item) {
-  Pkey key = generate_rsa_key(bits);
-  if (!key) return Unexpected(errSecInternalComponent);
-  item.set(Attr::kSecAttrKeySizeInBits, std::int64_t{key_size_in_bits(*key)});
-  item.private_key = encode_private_key(*key);
-  if (item.private_key.view().empty()) return Unexpected(errSecInternalComponent);
-  Signer signer = make_sha256_signer(*key);
-  return DecodedKey{std::move(key), std::move(signer)};
-}
-
-StatusOr<DecodedKey> tpm_key(int bits, KeyItem& item, TpmKeys& tpm) {
-  auto created = tpm.create_rsa_key(bits);
-  if (!created) return Unexpected(status_from_tpm_failure(created.error()));
-  item.set(Attr::kSecAttrKeySizeInBits, std::int64_t{key_size_in_bits(*created->key.key)});
-  item.private_key = SecretBytes(created->blob);
-  return std::move(created->key);
-}
-
 }  // namespace
 
-StatusOr<CreatedKey> create_key(const Attributes& parameters, TpmKeys& tpm) {
+StatusOr<CreatedKey> create_key(const Attributes& parameters, KeyKinds& kinds) {
   auto bits = requested_size(parameters);
   if (!bits) return Unexpected(bits.error());
   auto item = private_key_item(parameters);
@@ -104,18 +86,21 @@ StatusOr<CreatedKey> create_key(const Attributes& parameters, TpmKeys& tpm) {
     keychain = *named;
   }
   auto storage = keychain != nullptr ? new_key_storage(keychain->database())
-                                     : StatusOr<Constant>(Constant::kSecAttrTokenIDSoftware);
+                                     : StatusOr<std::string>(std::string(kSoftwareKeys));
   if (!storage) return Unexpected(storage.error());
-  item->set(Attr::kSecAttrTokenID, *storage);
-  auto key = item->in_tpm() ? tpm_key(static_cast<int>(*bits), *item, tpm)
-                            : software_key(static_cast<int>(*bits), *item);
-  if (!key) return Unexpected(key.error());
+  auto kind = kinds.kind(*storage);
+  if (!kind) return Unexpected(kind.error());
+  item->set(Attr::kSecAttrTokenID, std::move(*storage));
+  auto made = (*kind)->create(static_cast<int>(*bits));
+  if (!made) return Unexpected(made.error());
+  item->set(Attr::kSecAttrKeySizeInBits, std::int64_t{key_size_in_bits(*made->key.key)});
+  item->private_key = std::move(made->stored);
   if (keychain != nullptr) {
     OSStatus status = store_item(keychain->database(), *item);
-    if (status == errSecDuplicateItem) return CreatedKey{std::move(*item), {}};
+    if (status == errSecDuplicateItem) return CreatedKey{std::move(*item), {}, *kind};
     if (status != errSecSuccess) return Unexpected(status);
   }
-  return CreatedKey{std::move(*item), std::move(*key)};
+  return CreatedKey{std::move(*item), std::move(made->key), *kind};
 }
 
 OSStatus store_item(KeychainDatabase& database, KeyItem& item) {

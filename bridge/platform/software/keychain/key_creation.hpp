@@ -2,29 +2,30 @@
 // the private key's attributes from the parameters (the nested private-key attributes taking
 // precedence over the shared ones), and, for a permanent key, its item stored in the keychain
 // named by kSecUseKeychain within one write transaction, unless another process stored a key for
-// the same tag first, which is then the key created. A stored key is made where that keychain
-// says its new keys go: in software, or inside the TPM, and then never in software instead. The
-// slow key generation runs before that transaction, so other processes are not kept waiting for
-// it.
+// the same tag first, which is then the key created. A stored key is made by the storage kind
+// that keychain names for its new keys, and by no other instead; a key not stored is a software
+// key. The slow key generation runs before that transaction, so other processes are not kept
+// waiting for it.
 #pragma once
 
 #include "bridge/platform/attributes.hpp"
 #include "bridge/platform/software/keychain/key_item.hpp"
 #include "bridge/platform/software/keychain/keychain_database.hpp"
-#include "bridge/platform/software/keys/tpm_key.hpp"
+#include "bridge/platform/software/keys/key_kinds.hpp"
 
 namespace ktarn::platform::software {
 
 struct CreatedKey {
   KeyItem item;
   DecodedKey key;  // none when the key found stored in its place is to be used instead
+  KeyKind* kind;   // the kind that made key
 };
 
 // Sizes outside this range are refused with errSecKeySizeNotAllowed.
 inline constexpr std::int64_t kMinimumKeyBits = 1024;
 inline constexpr std::int64_t kMaximumKeyBits = 4096;
 
-StatusOr<CreatedKey> create_key(const Attributes& parameters, TpmKeys& tpm);
+StatusOr<CreatedKey> create_key(const Attributes& parameters, KeyKinds& kinds);
 
 // Stores a new item in an unlocked keychain that passes its integrity check, giving it its id;
 // errSecInteractionNotAllowed when the keychain is locked. The check for an existing key runs

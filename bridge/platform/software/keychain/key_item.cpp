@@ -6,14 +6,12 @@ namespace ktarn::platform::software {
 
 namespace {
 
-constexpr std::array<std::pair<Constant, std::string_view>, 7> kConstantCodes = {{
+constexpr std::array<std::pair<Constant, std::string_view>, 5> kConstantCodes = {{
     {Constant::kSecClassKey, "key"},
     {Constant::kSecAttrKeyTypeRSA, "rsa"},
     {Constant::kSecAttrKeyTypeECSECPrimeRandom, "ec"},
     {Constant::kSecAttrKeyClassPrivate, "private"},
     {Constant::kSecAttrKeyClassPublic, "public"},
-    {Constant::kSecAttrTokenIDSoftware, "software"},
-    {Constant::kSecAttrTokenIDTpm, "tpm"},
 }};
 
 }  // namespace

@@ -1,8 +1,7 @@
 // A key item as the keychain stores it: its attributes and the private key's stored form, which
-// is its DER for a software key and the TPM-wrapped blob for a key that lives in a TPM (the
-// storage attribute says which). Items only ever hold RSA private keys today; class, type and key
-// class are stored all the same, so a query is matched against what the item says it is rather than
-// against an assumption.
+// its storage kind made and alone reads (key_kinds.hpp): the storage attribute names the kind.
+// Items only ever hold RSA private keys today; class, type and key class are stored all the same,
+// so a query is matched against what the item says it is rather than against an assumption.
 //
 // kItemAttributes is the one description of those attributes: the query member each answers to,
 // the column that stores it, its value in an item that does not state it (whose kind is the kind
@@ -19,6 +18,7 @@
 #include <tuple>
 
 #include "bridge/platform/attributes.hpp"
+#include "bridge/platform/software/keys/key_kinds.hpp"
 #include "bridge/platform/software/keys/rsa_key.hpp"
 
 namespace ktarn::platform::software {
@@ -43,7 +43,7 @@ inline const std::array kItemAttributes = std::to_array<ItemAttribute>({
     {Attr::kSecAttrIsExtractable, "extractable", false, true, "extractable"},
     {Attr::kSecAttrCanSign, "can_sign", true, true, ""},
     {Attr::kSecAttrSynchronizable, "synchronizable", false, true, "synchronizable"},
-    {Attr::kSecAttrTokenID, "storage", Constant::kSecAttrTokenIDSoftware, false, "storage"},
+    {Attr::kSecAttrTokenID, "storage", std::string(kSoftwareKeys), false, "storage"},
 });
 inline constexpr std::size_t kItemAttributeCount = std::tuple_size_v<decltype(kItemAttributes)>;
 
@@ -69,12 +69,10 @@ struct KeyItem {
 
   std::int64_t id = 0;  // insertion order: a smaller id is an older item
   std::array<AttrValue, kItemAttributeCount> values;  // in the order of kItemAttributes
-  // PKCS #1 RSAPrivateKey DER; for a key in the TPM, the blob only that TPM can load.
-  SecretBytes private_key;
+  SecretBytes private_key;                            // as the storage kind made it
 
-  bool in_tpm() const {
-    return get<Constant>(Attr::kSecAttrTokenID) == Constant::kSecAttrTokenIDTpm;
-  }
+  // The word naming the key's storage kind.
+  const std::string& storage() const { return get<std::string>(Attr::kSecAttrTokenID); }
 };
 
 }  // namespace ktarn::platform::software

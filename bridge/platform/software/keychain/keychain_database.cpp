@@ -163,6 +163,7 @@ StatusOr<KeyItem> read_item(Statement& row) {
     if (!value) return Unexpected(errSecInvalidKeychain);
     item.values[i] = std::move(*value);
   }
+  if (!is_key_kind(item.storage())) return Unexpected(errSecInvalidKeychain);
   item.private_key = SecretBytes(row.blob(static_cast<int>(kItemAttributeCount) + 1));
   return item;
 }
@@ -275,7 +276,7 @@ OSStatus KeychainDatabase::make_keychain_if_empty() {
       "SELECT (SELECT application_id FROM pragma_application_id),"
       " (SELECT user_version FROM pragma_user_version),"
       " (SELECT count(*) FROM sqlite_schema)";
-  Constant new_keys = Constant::kSecAttrTokenIDSoftware;
+  std::string new_keys(kSoftwareKeys);
   for (int pass = 0; pass < 2; ++pass) {
     // Asked outside any transaction, since asking a TPM may take a while.
     if (pass == 1 && choose_new_key_storage_) new_keys = choose_new_key_storage_();
@@ -309,7 +310,7 @@ OSStatus KeychainDatabase::make_keychain_if_empty() {
     if (pass == 1) {
       if (OSStatus status = execute(db_, kCreateLayout); status != errSecSuccess) return status;
       Statement record(*statements_, "UPDATE keychain_state SET new_key_storage = ?1 WHERE id = 1");
-      record.bind(1, stored_code(new_keys));
+      record.bind(1, std::string_view(new_keys));
       if (OSStatus status = record.run(); status != errSecSuccess) return status;
       return transaction->commit();
     }
@@ -376,17 +377,15 @@ OSStatus KeychainDatabase::set_locked(bool locked) {
   return update.run();
 }
 
-StatusOr<Constant> KeychainDatabase::new_key_storage() {
+StatusOr<std::string> KeychainDatabase::new_key_storage() {
   Statement query(*statements_, "SELECT new_key_storage FROM keychain_state WHERE id = 1");
   if (query.status() != errSecSuccess) return Unexpected(query.status());
   int result = query.step();
   if (result == SQLITE_DONE) return Unexpected(errSecInvalidKeychain);
   if (result != SQLITE_ROW) return Unexpected(status_from_sqlite(result));
-  auto storage = constant_of_code(query.text(0));
-  if (storage != Constant::kSecAttrTokenIDSoftware && storage != Constant::kSecAttrTokenIDTpm) {
-    return Unexpected(errSecInvalidKeychain);
-  }
-  return *storage;
+  std::string storage = query.text(0);
+  if (!is_key_kind(storage)) return Unexpected(errSecInvalidKeychain);
+  return storage;
 }
 
 OSStatus KeychainDatabase::check_integrity() {

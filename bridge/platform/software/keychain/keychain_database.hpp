@@ -25,9 +25,9 @@ class StatementCache;
 
 namespace ktarn::platform::software {
 
-// Where the new keys of a keychain about to be made will go (kSecAttrTokenIDSoftware or
-// kSecAttrTokenIDTpm); asked only when a keychain is made, and software when there is none.
-using NewKeyStorageChoice = std::function<Constant()>;
+// Where the new keys of a keychain about to be made will go: the word naming a storage kind
+// (key_kinds.hpp); asked only when a keychain is made, and software when there is none.
+using NewKeyStorageChoice = std::function<std::string()>;
 
 class KeychainDatabase {
  public:
@@ -94,8 +94,8 @@ class KeychainDatabase {
   // Inside a transaction:
   StatusOr<bool> is_locked();
   OSStatus set_locked(bool locked);
-  // Where the keychain's new keys go: kSecAttrTokenIDSoftware or kSecAttrTokenIDTpm.
-  StatusOr<Constant> new_key_storage();
+  // Where the keychain's new keys go: the word naming their storage kind.
+  StatusOr<std::string> new_key_storage();
   // errSecInvalidKeychain unless SQLite's integrity check finds the file sound (its pages, and
   // the tag index agreeing with the items), so that a damaged keychain is never taken for one
   // without the key.

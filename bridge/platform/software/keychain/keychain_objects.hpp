@@ -10,6 +10,7 @@
 #include "bridge/platform/software/keychain/key_item.hpp"
 #include "bridge/platform/software/keychain/keychain_database.hpp"
 #include "bridge/platform/software/keys/decoded_key_cache.hpp"
+#include "bridge/platform/software/keys/key_kind.hpp"
 #include "bridge/platform/software/keys/rsa_key.hpp"
 
 namespace ktarn::platform::software {
@@ -31,14 +32,15 @@ class KeychainObject final : public Object {
   std::shared_ptr<KeychainDatabase> database_;
 };
 
-// A key: the item's attributes as they were read, and the decoded key (none when the stored
-// bytes do not decode, so using the key fails while its attributes can still be read) with its
-// signing context (none for a public half).
+// A key: the item's attributes as they were read, the storage kind the item names, and the
+// decoded key (none when the stored bytes do not decode, so using the key fails while its
+// attributes can still be read) with its signing context (none for a public half).
 class KeyObject final : public Object {
  public:
-  KeyObject(KeyItem item, DecodedKey decoded)
-      : item_(std::move(item)), decoded_(std::move(decoded)) {}
+  KeyObject(KeyItem item, DecodedKey decoded, KeyKind& kind)
+      : item_(std::move(item)), decoded_(std::move(decoded)), kind_(&kind) {}
   const KeyItem& item() const { return item_; }
+  KeyKind& kind() const { return *kind_; }
   EVP_PKEY* key() const { return decoded_.key.get(); }
   Sha256Signer* signer() const { return decoded_.signer.get(); }
   const Pkey& shared_key() const { return decoded_.key; }
@@ -46,6 +48,7 @@ class KeyObject final : public Object {
  private:
   KeyItem item_;
   DecodedKey decoded_;
+  KeyKind* kind_;
 };
 
 class ErrorObject final : public Object {

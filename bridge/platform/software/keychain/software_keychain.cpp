@@ -84,12 +84,10 @@ StatusOr<std::shared_ptr<KeychainDatabase>> SoftwareKeychain::connection(const s
     if (!vetted) return Unexpected(vetted.error());
     if (!last_connection_ || !last_connection_->is_open_on(path, *vetted)) {
       last_connection_.reset();
-      // A keychain made on first use keeps its keys in the TPM when one answers.
-      auto database =
-          KeychainDatabase::open(path, std::move(*vetted), KeychainAccess::kReadWrite, [this] {
-            return tpm_.reachable() ? Constant::kSecAttrTokenIDTpm
-                                    : Constant::kSecAttrTokenIDSoftware;
-          });
+      // A keychain made on first use keeps its keys with the first kind that can make them now
+      // (the TPM when one answers).
+      auto database = KeychainDatabase::open(path, std::move(*vetted), KeychainAccess::kReadWrite,
+                                             [this] { return kinds_.first_that_can_make_keys(); });
       if (!database) return Unexpected(database.error());
       last_connection_ = std::move(*database);
       return last_connection_;
@@ -178,7 +176,7 @@ CFTypeID SoftwareKeychain::sec_key_get_type_id() {
 }
 
 Ref SoftwareKeychain::sec_key_create_random_key(const Attributes& parameters, Ref& error) {
-  auto created = create_key(parameters, tpm_);
+  auto created = create_key(parameters, kinds_);
   if (created && !created->key.key) {
     // Another process stored the key first: that one is used, like any stored key.
     auto stored = key_object(std::move(created->item));
@@ -189,10 +187,9 @@ Ref SoftwareKeychain::sec_key_create_random_key(const Attributes& parameters, Re
     error = error_object(created.error());
     return nullptr;
   }
-  const bool in_tpm = created->item.in_tpm();
   DecodedKey decoded =
-      decoded_keys_.remember(created->item.private_key, std::move(created->key), in_tpm);
-  return std::make_unique<KeyObject>(std::move(created->item), std::move(decoded));
+      decoded_keys_.remember(created->item.private_key, std::move(created->key), *created->kind);
+  return std::make_unique<KeyObject>(std::move(created->item), std::move(decoded), *created->kind);
 }
 
 // The size and type come from the key itself, never from what its item says, so a key stored
@@ -219,11 +216,10 @@ Ref SoftwareKeychain::sec_key_copy_public_key(const Object& key) {
   public_half.set(Attr::kSecAttrIsExtractable, true);
   public_half.set(Attr::kSecAttrCanSign, false);
   public_half.private_key = SecretBytes();
-  // A TPM key's public half is taken out as a software key, which encodes like any other.
-  Pkey public_key = found->item().in_tpm() ? tpm_public_half(*found->key()) : found->shared_key();
+  auto public_key = found->kind().public_half(found->shared_key());
   if (!public_key) return nullptr;
   return std::make_unique<KeyObject>(std::move(public_half),
-                                     DecodedKey{std::move(public_key), nullptr});
+                                     DecodedKey{std::move(*public_key), nullptr}, found->kind());
 }
 
 // Only public keys are exported; a private key never leaves the keychain, extractable or not.
@@ -235,9 +231,9 @@ std::optional<Bytes> SoftwareKeychain::sec_key_copy_external_representation(cons
       found->item().get<Constant>(Attr::kSecAttrKeyClass) != Constant::kSecAttrKeyClassPublic) {
     status = errSecDataNotAvailable;
   } else if (found != nullptr && found->key() != nullptr) {
-    Bytes der = encode_public_key(*found->key());
-    if (!der.empty()) return der;
-    status = errSecInternalComponent;
+    auto der = encode_public_key(*found->key());
+    if (der) return std::move(*der);
+    status = der.error();
   }
   error = error_object(status);
   return std::nullopt;
@@ -264,31 +260,30 @@ std::optional<Bytes> SoftwareKeychain::sec_key_create_signature(const Object& ke
     error = error_object(errSecParam);
     return std::nullopt;
   }
-  Sha256Signer* signer = as_key(key)->signer();
-  auto signature = signer ? sign_sha256_digest(*signer, data) : std::nullopt;
-  if (!signature) {
-    // The TPM may have gone since the key was loaded: the next use loads it again, and says so.
-    if (as_key(key)->item().in_tpm()) decoded_keys_.forget_tpm_key();
-    error = error_object(errSecInternalComponent);
+  const KeyObject& found = *as_key(key);
+  auto signature = found.signer() ? sign_sha256_digest(*found.signer(), data)
+                                  : StatusOr<Bytes>(Unexpected(errSecInternalComponent));
+  if (signature) return std::move(*signature);
+  if (found.kind().after_failed_use() == AfterFailedUse::kLoadAgain) {
+    decoded_keys_.forget(found.kind());
   }
-  return signature;
+  error = error_object(errSecInternalComponent);
+  return std::nullopt;
 }
 
-// A software key that does not decode is still handed out, so that its attributes can be read
-// and using it fails; a TPM key that the TPM will not load now fails the lookup with the reason,
-// since the key may be sound and usable again once its TPM is back.
+// A key that does not load is handed out unusable, or fails the lookup, as its kind says.
 StatusOr<Ref> SoftwareKeychain::key_object(KeyItem item) {
+  auto kind = kinds_.kind(item.storage());
+  if (!kind) return Unexpected(kind.error());
   DecodedKey decoded;
-  if (!item.in_tpm()) {
-    decoded = decoded_keys_.decode(item.private_key);
-  } else if (const DecodedKey* kept = decoded_keys_.find(item.private_key)) {
+  if (const DecodedKey* kept = decoded_keys_.find(item.private_key)) {
     decoded = *kept;
-  } else {
-    auto loaded = tpm_.load(item.private_key.view());
-    if (!loaded) return Unexpected(status_from_tpm_failure(loaded.error()));
-    decoded = decoded_keys_.remember(item.private_key, std::move(*loaded), true);
+  } else if (auto loaded = (*kind)->load(item.private_key)) {
+    decoded = decoded_keys_.remember(item.private_key, std::move(*loaded), **kind);
+  } else if ((*kind)->when_unloadable() == WhenUnloadable::kFailLookup) {
+    return Unexpected(loaded.error());
   }
-  return Ref(std::make_unique<KeyObject>(std::move(item), std::move(decoded)));
+  return Ref(std::make_unique<KeyObject>(std::move(item), std::move(decoded), **kind));
 }
 
 }  // namespace ktarn::platform::software

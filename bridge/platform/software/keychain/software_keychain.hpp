@@ -18,12 +18,13 @@
 //   statements are found by their text.
 // - The home folder, resolved once, so that a home reached through a symbolic link names one
 //   folder for the whole run; the folders below it are vetted at every open.
-// - The TPM's provider, loaded on first use of a TPM key (or when a new keychain asks whether a
-//   TPM answers); a provider whose TPM stopped answering is loaded afresh on the next use.
-// - Keys already decoded (at most eight, of which at most one is loaded into a TPM), each with
-//   its signing context. A key is found only by
-//   the exact bytes just read from the keychain for this use, so a changed, replaced or removed
-//   item is never answered from memory; removing items forgets them all at once.
+// - One instance of each storage kind (key_kinds.hpp), with what it keeps: the TPM's provider,
+//   loaded on first use of a TPM key (or when a new keychain asks whether a TPM answers); a
+//   provider whose TPM stopped answering is loaded afresh on the next use.
+// - Keys already decoded (at most eight, and no more of a kind than the kind allows: one loaded
+//   into a TPM), each with its signing context. A key is found only by the exact bytes just read
+//   from the keychain for this use, so a changed, replaced or removed item is never answered from
+//   memory; removing items forgets them all at once.
 // - Within one bridge call only: the read the keychain's status check begins, which the lookup
 //   that follows takes over, so the lock state and the item come from one state of the file. It
 //   ends with that lookup, with any other transaction, or when the keychain object is released,
@@ -34,7 +35,7 @@
 #include "bridge/platform/software/keychain/key_item.hpp"
 #include "bridge/platform/software/keychain/keychain_database.hpp"
 #include "bridge/platform/software/keys/decoded_key_cache.hpp"
-#include "bridge/platform/software/keys/tpm_key.hpp"
+#include "bridge/platform/software/keys/key_kinds.hpp"
 
 namespace ktarn::platform::software {
 
@@ -62,7 +63,7 @@ class SoftwareKeychain final : public Keychain {
   StatusOr<Ref> key_object(KeyItem item);
   StatusOr<std::shared_ptr<KeychainDatabase>> connection(const std::string& path);
 
-  TpmKeys tpm_;  // before the keys, which it outlives
+  KeyKinds kinds_;  // before the keys, which they outlive
   DecodedKeyCache decoded_keys_;
   std::shared_ptr<KeychainDatabase> last_connection_;
   std::string home_;

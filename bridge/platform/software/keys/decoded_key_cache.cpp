@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "bridge/platform/software/keys/key_kind.hpp"
+
 namespace ktarn::platform::software {
 
 const DecodedKey* DecodedKeyCache::find(const SecretBytes& stored) const {
@@ -12,23 +14,27 @@ const DecodedKey* DecodedKeyCache::find(const SecretBytes& stored) const {
   return nullptr;
 }
 
-DecodedKey DecodedKeyCache::decode(const SecretBytes& stored) {
-  if (const DecodedKey* kept = find(stored)) return *kept;
-  Pkey key = decode_rsa_private_key(stored.view());
-  if (!key) return {};
-  Signer signer = make_sha256_signer(*key);
-  return remember(stored, {std::move(key), std::move(signer)}, false);
-}
-
-DecodedKey DecodedKeyCache::remember(const SecretBytes& stored, DecodedKey decoded, bool in_tpm) {
-  if (in_tpm) forget_tpm_key();
+DecodedKey DecodedKeyCache::remember(const SecretBytes& stored, DecodedKey decoded,
+                                     const KeyKind& kind) {
+  const auto same_kind = [&kind](const Entry& entry) { return entry.kind == &kind; };
+  // Room for one more of the kind: its oldest go first.
+  auto of_kind =
+      static_cast<std::size_t>(std::count_if(entries_.begin(), entries_.end(), same_kind));
+  for (auto it = entries_.begin(); it != entries_.end() && of_kind >= kind.loaded_limit();) {
+    if (same_kind(*it)) {
+      it = entries_.erase(it);
+      --of_kind;
+    } else {
+      ++it;
+    }
+  }
   if (entries_.size() == kCapacity) entries_.erase(entries_.begin());
-  entries_.push_back({stored, std::move(decoded), in_tpm});
+  entries_.push_back({stored, std::move(decoded), &kind});
   return entries_.back().decoded;
 }
 
-void DecodedKeyCache::forget_tpm_key() {
-  std::erase_if(entries_, [](const Entry& entry) { return entry.in_tpm; });
+void DecodedKeyCache::forget(const KeyKind& kind) {
+  std::erase_if(entries_, [&kind](const Entry& entry) { return entry.kind == &kind; });
 }
 
 }  // namespace ktarn::platform::software

@@ -3,8 +3,8 @@
 // context again. An entry is found only by the exact stored bytes, so every use still reads the
 // item from the keychain and a changed or replaced item is decoded afresh. Removing items forgets
 // every decoded key at once, so no removed key stays in memory for as long as the process lives.
-// At most one key loaded into a TPM is kept: a TPM has only a few slots for loaded keys, which
-// other processes need as well.
+// Each storage kind says how many of its keys may stay loaded at once: a TPM has only a few
+// slots for loaded keys, which other processes need as well.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +13,8 @@
 #include "bridge/platform/software/keys/rsa_key.hpp"
 
 namespace ktarn::platform::software {
+
+class KeyKind;
 
 // A decoded private key and its signing context (none when the context could not be set up,
 // so signing fails while the key can still be read).
@@ -25,21 +27,18 @@ class DecodedKeyCache {
  public:
   // The decoded key kept for the stored bytes, if any.
   const DecodedKey* find(const SecretBytes& stored) const;
-  // The key for the stored private key bytes, decoded now unless an earlier decode is kept;
-  // no key when the bytes are not a sound RSA private key.
-  DecodedKey decode(const SecretBytes& stored);
-  // Keeps a key whose stored form is already known (one just created, or loaded into the TPM),
-  // in place of any other TPM key kept.
-  DecodedKey remember(const SecretBytes& stored, DecodedKey decoded, bool in_tpm);
+  // Keeps a key of the kind just decoded, loaded or created, letting go of the oldest keys kept
+  // when there are more than the cache, or the kind, allows.
+  DecodedKey remember(const SecretBytes& stored, DecodedKey decoded, const KeyKind& kind);
   void forget_all() { entries_.clear(); }
-  // Lets go of the TPM key kept, so that the next use loads it again.
-  void forget_tpm_key();
+  // Lets go of every key of the kind kept, so that the next use loads it again.
+  void forget(const KeyKind& kind);
 
  private:
   struct Entry {
     SecretBytes stored;
     DecodedKey decoded;
-    bool in_tpm;
+    const KeyKind* kind;
   };
   static constexpr std::size_t kCapacity = 8;
   std::vector<Entry> entries_;  // oldest first

@@ -1,13 +1,14 @@
 // RSA keys through OpenSSL: generation with public exponent 65537, the DER forms the keychain
 // stores (PKCS #1 RSAPrivateKey) and hands out (PKCS #1 RSAPublicKey), PEM import, and
 // RSASSA-PKCS1-v1_5 signatures over a SHA-256 digest computed elsewhere. Private key bytes live
-// only in SecretBytes, whose memory is wiped whenever it is released.
+// only in SecretBytes, whose memory is wiped whenever it is released. Every failure is a
+// keychain status code: errSecDecode for bytes that are not a sound key, errSecInternalComponent
+// when OpenSSL fails.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,7 @@
 
 #include "base/c_handle.hpp"
 #include "bridge/platform/attributes.hpp"
+#include "bridge/platform/status_codes.hpp"
 
 namespace ktarn::platform::software {
 
@@ -63,26 +65,26 @@ struct Sha256Signer {
 };
 using Signer = std::shared_ptr<Sha256Signer>;
 
-// A fresh RSA key of the given size with exponent 65537; none when OpenSSL fails.
-Pkey generate_rsa_key(int bits);
+// A fresh RSA key of the given size with exponent 65537.
+StatusOr<Pkey> generate_rsa_key(int bits);
 // The PKCS #1 or PKCS #8 DER of an RSA private key whose parts agree with each other (OpenSSL's
-// pairwise check, so that a damaged modulus or exponent is never used); none otherwise.
-Pkey decode_rsa_private_key(std::span<const std::uint8_t> der);
+// pairwise check, so that a damaged modulus or exponent is never used).
+StatusOr<Pkey> decode_rsa_private_key(std::span<const std::uint8_t> der);
 // An RSA private key from PEM text (PKCS #1 or PKCS #8, never encrypted) whose parts agree with
-// each other; none otherwise.
-Pkey read_rsa_private_key_pem(std::string_view pem);
+// each other.
+StatusOr<Pkey> read_rsa_private_key_pem(std::string_view pem);
 
-SecretBytes encode_private_key(EVP_PKEY& key);
-Bytes encode_public_key(EVP_PKEY& key);
+StatusOr<SecretBytes> encode_private_key(EVP_PKEY& key);
+StatusOr<Bytes> encode_public_key(EVP_PKEY& key);
 int key_size_in_bits(EVP_PKEY& key);
 bool is_rsa_key(EVP_PKEY& key);
 
-// The signing contexts for an RSA private key; none when OpenSSL cannot set them up.
-Signer make_sha256_signer(EVP_PKEY& key);
+// The signing contexts for an RSA private key.
+StatusOr<Signer> make_sha256_signer(EVP_PKEY& key);
 // The signing contexts around a context made elsewhere for a private key (one a provider holds),
-// its signatures checked with public_half; none when OpenSSL cannot set them up.
-Signer make_sha256_signer(KeyContext sign, EVP_PKEY& public_half,
-                          std::shared_ptr<const void> owner);
+// its signatures checked with public_half.
+StatusOr<Signer> make_sha256_signer(KeyContext sign, EVP_PKEY& public_half,
+                                    std::shared_ptr<const void> owner);
 // RSASSA-PKCS1-v1_5: the SHA-256 DigestInfo of the 32-byte digest, padded to the key size. A
 // signature that the key's public half does not verify is never returned: a fault in the
 // private-key arithmetic must not hand out a signature that verifies under no key (and gives
@@ -91,6 +93,6 @@ Signer make_sha256_signer(KeyContext sign, EVP_PKEY& public_half,
 // digest, and recomputes without the prime factors when they differ (RsaSignatureCheck proves it
 // on keys with damaged factors). Checking again with the same numbers would repeat that work at
 // 5 % of a signature. A TPM key's signature, made outside this process, is checked here.
-std::optional<Bytes> sign_sha256_digest(Sha256Signer& signer, std::span<const std::uint8_t> digest);
+StatusOr<Bytes> sign_sha256_digest(Sha256Signer& signer, std::span<const std::uint8_t> digest);
 
 }  // namespace ktarn::platform::software

@@ -216,36 +216,32 @@ TpmResult<DecodedKey> TpmKeys::load(std::span<const std::uint8_t> blob) {
 // Signatures the TPM makes are checked with the key's public half in software, like any other.
 TpmResult<DecodedKey> TpmKeys::with_signer(const std::shared_ptr<Context>& context, Pkey key) {
   KeyContext sign(EVP_PKEY_CTX_new_from_pkey(context->library, key.get(), kTpmOnly));
-  Pkey public_half = tpm_public_half(*key);
-  Signer signer =
-      sign && public_half ? make_sha256_signer(std::move(sign), *public_half, context) : nullptr;
+  auto public_half = tpm_public_half(*key);
+  if (!sign || !public_half) return failure<DecodedKey>(TpmFailure::kFailed);
+  auto signer = make_sha256_signer(std::move(sign), **public_half, context);
   if (!signer) return failure<DecodedKey>(TpmFailure::kFailed);
-  return DecodedKey{std::move(key), std::move(signer)};
+  return DecodedKey{std::move(key), std::move(*signer)};
 }
 
-Pkey tpm_public_half(EVP_PKEY& key) {
+TpmResult<Pkey> tpm_public_half(EVP_PKEY& key) {
   BIGNUM* modulus = nullptr;
   BIGNUM* exponent = nullptr;
   const bool found = EVP_PKEY_get_bn_param(&key, OSSL_PKEY_PARAM_RSA_N, &modulus) == 1 &&
                      EVP_PKEY_get_bn_param(&key, OSSL_PKEY_PARAM_RSA_E, &exponent) == 1;
   Number n(modulus);
   Number e(exponent);
-  if (!found) {
-    ERR_clear_error();
-    return nullptr;
-  }
+  if (!found) return failure<Pkey>(TpmFailure::kFailed);
   ParamBuilder builder(OSSL_PARAM_BLD_new());
   if (!builder || OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) != 1 ||
       OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get()) != 1) {
-    return nullptr;
+    return failure<Pkey>(TpmFailure::kFailed);
   }
   Params params(OSSL_PARAM_BLD_to_param(builder.get()));
   PkeyContext maker(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
   EVP_PKEY* half = nullptr;
   if (!params || !maker || EVP_PKEY_fromdata_init(maker.get()) <= 0 ||
       EVP_PKEY_fromdata(maker.get(), &half, EVP_PKEY_PUBLIC_KEY, params.get()) <= 0) {
-    ERR_clear_error();
-    return nullptr;
+    return failure<Pkey>(TpmFailure::kFailed);
   }
   return Pkey(half, EVP_PKEY_free);
 }

@@ -66,8 +66,8 @@ class TpmKeys {
 };
 
 // The public half of a TPM key as an ordinary OpenSSL key of the default context, which encodes,
-// verifies and compares like any software key's public half; none when the TPM key has no RSA
+// verifies and compares like any software key's public half; kFailed when the TPM key has no RSA
 // modulus or exponent to give.
-Pkey tpm_public_half(EVP_PKEY& key);
+TpmResult<Pkey> tpm_public_half(EVP_PKEY& key);
 
 }  // namespace ktarn::platform::software

@@ -1,0 +1,61 @@
+// Where a key lives, and what that means for making, loading and using it. Each storage kind (an
+// RSA key held in this process, a key inside a TPM) is one implementation of KeyKind in a file of
+// its own and one row of the table in key_kinds.cpp, which finds it by the word an item's storage
+// attribute (kSecAttrTokenID) holds; nothing else tells the kinds apart. A kind reports every
+// failure as a keychain status code, mapping its own failures to them itself.
+#pragma once
+
+#include <cstddef>
+
+#include "bridge/platform/software/keys/decoded_key_cache.hpp"
+#include "bridge/platform/software/keys/rsa_key.hpp"
+#include "bridge/platform/status_codes.hpp"
+
+namespace ktarn::platform::software {
+
+// A key just made: the key with its signing context, and what the keychain stores to load it
+// again.
+struct NewKey {
+  DecodedKey key;
+  SecretBytes stored;
+};
+
+// What the keychain does with a stored key of the kind that does not load.
+enum class WhenUnloadable {
+  // The stored bytes are the key, and they are damaged for good: the key is handed out so its
+  // attributes can be read, and every use of it fails.
+  kHandOutUnusable,
+  // The key lives elsewhere and may load again later (its device back): the lookup fails with
+  // the reason.
+  kFailLookup,
+};
+
+// What the keychain does after a key of the kind failed to sign.
+enum class AfterFailedUse {
+  kKeepLoaded,
+  // Whatever holds the kind's keys may have gone since they were loaded: the kind's kept keys
+  // are let go, so that the next use loads the key again and reports why it cannot.
+  kLoadAgain,
+};
+
+class KeyKind {
+ public:
+  virtual ~KeyKind() = default;
+
+  // Whether keys of the kind can be made now; asked when a new keychain chooses where its keys go.
+  virtual bool can_make_keys() = 0;
+  // A new RSA key of the given size, exponent 65537.
+  virtual StatusOr<NewKey> create(int bits) = 0;
+  // The key a stored form from create stands for, with its signing context.
+  virtual StatusOr<DecodedKey> load(const SecretBytes& stored) = 0;
+  // The public half of a key of the kind as an ordinary OpenSSL key of the default context,
+  // which encodes, verifies and compares like any other.
+  virtual StatusOr<Pkey> public_half(const Pkey& key) = 0;
+
+  virtual WhenUnloadable when_unloadable() const = 0;
+  virtual AfterFailedUse after_failed_use() const = 0;
+  // How many keys of the kind the decoded-key cache may keep loaded at once.
+  virtual std::size_t loaded_limit() const = 0;
+};
+
+}  // namespace ktarn::platform::software

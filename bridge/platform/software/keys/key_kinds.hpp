@@ -1,0 +1,41 @@
+// The storage kinds a keychain's items may name, and one instance of each for a keychain to use.
+// The table in key_kinds.cpp is the only list of them: a kind is added by its file and its row.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bridge/platform/software/keys/key_kind.hpp"
+
+namespace ktarn::platform::software {
+
+// The kind of a key made outside any keychain, and of every key an item that does not state its
+// storage holds (keychains of the first layout): an RSA key held in this process.
+inline constexpr std::string_view kSoftwareKeys = "software";
+
+// Whether an item's storage attribute may hold the word: it names a kind in the table.
+bool is_key_kind(std::string_view stored_as);
+
+// One instance of every kind, made together and kept while this object lives, since a kind may
+// keep what is expensive to set up again (a TPM's provider).
+class KeyKinds {
+ public:
+  KeyKinds();
+  KeyKinds(KeyKinds&&) noexcept;
+  KeyKinds& operator=(KeyKinds&&) noexcept;
+  ~KeyKinds();
+
+  // The kind the word names; errSecInvalidKeychain for a word that names none, which no keychain
+  // can have written.
+  StatusOr<KeyKind*> kind(std::string_view stored_as);
+  // Where a new keychain's keys go when nobody chooses: the first kind in the table's order that
+  // can make keys now.
+  std::string first_that_can_make_keys();
+
+ private:
+  std::vector<std::unique_ptr<KeyKind>> kinds_;  // in the table's order
+};
+
+}  // namespace ktarn::platform::software

@@ -1,0 +1,53 @@
+// Software keys: RSA keys whose private half the keychain file holds as PKCS #1 DER and this
+// process decodes, protected by nothing but the file's permissions.
+#include <limits>
+#include <memory>
+#include <utility>
+
+#include "bridge/platform/software/keys/key_kind.hpp"
+
+namespace ktarn::platform::software {
+
+namespace {
+
+// A key whose signing context cannot be set up can still be read, so its failure is kept for
+// signing to report.
+DecodedKey with_signer(Pkey key) {
+  auto signer = make_sha256_signer(*key);
+  return DecodedKey{std::move(key), signer ? std::move(*signer) : Signer()};
+}
+
+class SoftwareKeyKind final : public KeyKind {
+ public:
+  bool can_make_keys() override { return true; }
+
+  StatusOr<NewKey> create(int bits) override {
+    auto key = generate_rsa_key(bits);
+    if (!key) return Unexpected(key.error());
+    auto stored = encode_private_key(**key);
+    if (!stored) return Unexpected(stored.error());
+    return NewKey{with_signer(std::move(*key)), std::move(*stored)};
+  }
+
+  StatusOr<DecodedKey> load(const SecretBytes& stored) override {
+    auto key = decode_rsa_private_key(stored.view());
+    if (!key) return Unexpected(key.error());
+    return with_signer(std::move(*key));
+  }
+
+  // The key is its own public half: encoding and verifying read only its public numbers.
+  StatusOr<Pkey> public_half(const Pkey& key) override { return key; }
+
+  WhenUnloadable when_unloadable() const override { return WhenUnloadable::kHandOutUnusable; }
+  AfterFailedUse after_failed_use() const override { return AfterFailedUse::kKeepLoaded; }
+  // As many as the cache keeps: each costs only this process's memory.
+  std::size_t loaded_limit() const override { return std::numeric_limits<std::size_t>::max(); }
+};
+
+}  // namespace
+
+std::unique_ptr<KeyKind> make_software_key_kind() {
+  return std::make_unique<SoftwareKeyKind>();
+}
+
+}  // namespace ktarn::platform::software
