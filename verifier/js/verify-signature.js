@@ -1,7 +1,7 @@
 // The relying party's check of one companion signature, for browsers, Node.js 20+ and Deno: only
 // Web Crypto (crypto.subtle), TextEncoder/TextDecoder and atob. The checks, their order and the
 // reason texts are those of the C++ verifier; the golden vectors hold both to the same outcomes.
-import {readWireJson, WireNumber, writeWireJson} from './canonical-json.js';
+import {plainValue, readWireJson, WireNumber, writeWireJson} from './canonical-json.js';
 
 /** The reason texts, one per check, in the order the checks run. */
 export const REASONS = Object.freeze([
@@ -191,7 +191,8 @@ export async function verifySignature(jwk, signResult, expectations = {}) {
   if (nonceExpected !== undefined && members.get('nonce') !== nonceExpected)
     return refused(NONCE_NOT_EXPECTED);
 
-  // The payload is read from the signed bytes; integers beyond 2^53 lose precision here, so
-  // payloadBytes carries the exact text.
-  return {ok: true, payload: JSON.parse(text), payloadBytes, keyId, purpose};
+  // The payload is the value the companion signed, read from the signed bytes as the companion
+  // reads them (JSON.parse would round some doubles otherwise); integers beyond 2^53 lose
+  // precision here, so payloadBytes carries the exact text.
+  return {ok: true, payload: plainValue(members), payloadBytes, keyId, purpose};
 }
