@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <span>
 #include <sstream>
 #include <vector>
 
@@ -164,7 +165,8 @@ std::string bits_of(double x) {
 // The bits of the doubles in the payload's array "x", as the JavaScript check prints them.
 std::string x_bits(const json::JsonValue& payload) {
   json::JsonValue bits = json::JsonValue::array();
-  for (const json::JsonValue& x : *json::find_member(payload, "x")->as_array()) {
+  const std::span<const json::JsonValue> xs = *json::find_member(payload, "x")->as_array();
+  for (const json::JsonValue& x : xs) {
     bits.push_back(json::JsonValue::string(bits_of(*x.as_double())));
   }
   return json::write_json(bits);

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdio>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <string>
 
@@ -55,14 +56,16 @@ void expect_doubles(const json::JsonValue& vector, const json::JsonValue& payloa
   const json::JsonValue* doubles = json::find_member(vector, "doubles");
   if (doubles == nullptr) return;
   std::string bits;
-  for (const json::JsonValue& x : *json::find_member(payload, "x")->as_array()) {
+  const std::span<const json::JsonValue> xs = *json::find_member(payload, "x")->as_array();
+  for (const json::JsonValue& x : xs) {
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx",
                   static_cast<unsigned long long>(std::bit_cast<std::uint64_t>(*x.as_double())));
     bits += std::string(hex) + ",";
   }
   std::string recorded;
-  for (const json::JsonValue& hex : *doubles->as_array()) {
+  const std::span<const json::JsonValue> recorded_bits = *doubles->as_array();
+  for (const json::JsonValue& hex : recorded_bits) {
     recorded += std::string(*hex.as_string()) + ",";
   }
   EXPECT_EQ(bits, recorded) << *text(vector, "case");

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -173,7 +174,9 @@ class Vectors {
   // Accepted, with the bits of the doubles in the payload's array "x".
   void accepted_doubles(std::string_view name, std::string_view bytes) {
     JsonValue doubles = JsonValue::array();
-    for (const JsonValue& x : *ktarn::json::find_member(parse(bytes), "x")->as_array()) {
+    const JsonValue read = parse(bytes);
+    const std::span<const JsonValue> xs = *ktarn::json::find_member(read, "x")->as_array();
+    for (const JsonValue& x : xs) {
       char hex[17];
       std::snprintf(hex, sizeof hex, "%016llx",
                     static_cast<unsigned long long>(std::bit_cast<std::uint64_t>(*x.as_double())));
