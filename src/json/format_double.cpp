@@ -26,6 +26,8 @@ struct ShortestDigits {
   char digits[kMaxSignificandDigits];  // d1 .. dn, no point
   int count = 0;
   int exponent = 0;  // decimal exponent of d1
+  // Known to be what the reader takes back to the magnitude, so that it need not be read back.
+  bool reads_back = false;
 };
 
 bool is_plain(int exponent) {
@@ -41,9 +43,12 @@ ShortestDigits all_digits_of(std::uint64_t significand, int exponent) {
   return d;
 }
 
-// The digits of m, scaled by 10^-fraction, without trailing zeros.
+// The digits of m, scaled by 10^-fraction, without trailing zeros, for an m / 10^fraction that
+// is the magnitude. With a fraction and no zero to drop, the text has fraction digits and reads
+// as exactly m and -fraction, so it reads back.
 ShortestDigits digits_of(std::uint64_t m, int fraction) {
   ShortestDigits shortest = all_digits_of(m, -fraction);
+  shortest.reads_back = fraction > 0 && m % 10 != 0;
   while (shortest.digits[shortest.count - 1] == '0') --shortest.count;
   return shortest;
 }
@@ -247,7 +252,7 @@ char* write_double(char* out, double x) {
   if (x == 0) return put(out, "0.0", 3);
   const double magnitude = std::fabs(x);
   ShortestDigits digits = shortest_digits(magnitude);
-  if (read_back(digits) != magnitude) {
+  if (!digits.reads_back && read_back(digits) != magnitude) {
     if (const auto taken_back = digits_the_reader_takes_back(magnitude)) digits = *taken_back;
   }
   if (digits.exponent < kLowestPlainExponent || digits.exponent > kHighestPlainExponent) {
