@@ -1,5 +1,6 @@
 #include "json/format_double.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -132,23 +133,67 @@ double read_value(std::uint64_t significand, int exponent) {
   return decimal_to_double(significand, exponent).value_or(std::numeric_limits<double>::infinity());
 }
 
-// magnitude / 10^exponent rounded to an integer, ties to even, for an exponent at most leading,
-// the decimal exponent of magnitude's first digit; held at the largest significand.
-std::uint64_t nearest_significand(double magnitude, int leading, int exponent) {
+// Appends a digit to a significand, holding it at the largest one.
+void append_digit(std::uint64_t& significand, unsigned digit) {
+  significand =
+      significand > (kMaxSignificand - digit) / 10 ? kMaxSignificand : significand * 10 + digit;
+}
+
+// magnitude / 10^exponent rounded to an integer, ties to even, by the standard library, for an
+// exponent at most leading, the decimal exponent of magnitude's first digit.
+std::uint64_t rounded_significand(double magnitude, int leading, int exponent) {
   char text[48];
   const auto result = std::to_chars(text, text + sizeof text, magnitude,
                                     std::chars_format::scientific, leading - exponent);
   const std::string_view form(text, static_cast<std::size_t>(result.ptr - text));
   std::uint64_t significand = 0;
-  const auto append = [&significand](unsigned digit) {
-    significand =
-        significand > (kMaxSignificand - digit) / 10 ? kMaxSignificand : significand * 10 + digit;
-  };
   for (const char c : form.substr(0, form.find('e'))) {
-    if (c != '.') append(static_cast<unsigned>(c - '0'));
+    if (c != '.') append_digit(significand, static_cast<unsigned>(c - '0'));
   }
   // Rounded up to the next power of ten, the digits start one place higher.
-  if (written_exponent(form) > leading) append(0);
+  if (written_exponent(form) > leading) append_digit(significand, 0);
+  return significand;
+}
+
+// A magnitude's first digits, correctly rounded to 41, and the decimal exponent of the first. No
+// double lies within 10^-40 of a power of ten it is below, so the rounding never carries into a
+// new first digit.
+struct LeadingDigits {
+  static constexpr int kCount = 41;
+  char digits[kCount];
+  int exponent = 0;
+};
+
+LeadingDigits leading_digits_of(double magnitude) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, magnitude,
+                                    std::chars_format::scientific, LeadingDigits::kCount - 1);
+  const std::string_view form(text, static_cast<std::size_t>(result.ptr - text));
+  LeadingDigits leading;
+  int count = 0;
+  for (const char c : form.substr(0, form.find('e'))) {
+    if (c != '.') leading.digits[count++] = c;
+  }
+  leading.exponent = written_exponent(form);
+  return leading;
+}
+
+// magnitude / 10^exponent rounded to an integer, ties to even, for an exponent at most the
+// leading one; held at the largest significand. The 41 digits decide the rounding, except where
+// those past the integer are a 5 and zeros, which the rounding to 41 digits may have made: then
+// the magnitude itself is rounded afresh.
+std::uint64_t nearest_significand(double magnitude, const LeadingDigits& leading, int exponent) {
+  const int count = leading.exponent - exponent + 1;
+  std::uint64_t significand = 0;
+  for (int i = 0; i < count; ++i) {
+    append_digit(significand, static_cast<unsigned>(leading.digits[i] - '0'));
+  }
+  const char* const rest = leading.digits + count;
+  const char* const end = leading.digits + LeadingDigits::kCount;
+  if (*rest == '5' && std::all_of(rest + 1, end, [](char c) { return c == '0'; })) {
+    return rounded_significand(magnitude, leading.exponent, exponent);
+  }
+  if (*rest >= '5' && significand != kMaxSignificand) ++significand;
   return significand;
 }
 
@@ -187,14 +232,11 @@ std::optional<std::uint64_t> run_member(double magnitude, std::uint64_t nearest,
 // significand, at most 20 digits, grows one digit at a time. None for a magnitude that no text
 // reads as, which is then no value a request can carry.
 std::optional<ShortestDigits> digits_the_reader_takes_back(double magnitude) {
-  char text[48];
-  const auto result =
-      std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific, 24);
-  // No double lies within 10^-25 of a power of ten it is below, so these digits do not carry.
-  const int leading = written_exponent(std::string_view(text, result.ptr));
-  for (int exponent = leading + 1; exponent > leading - kMaxSignificandDigits; --exponent) {
+  const LeadingDigits leading = leading_digits_of(magnitude);
+  for (int exponent = leading.exponent + 1; exponent > leading.exponent - kMaxSignificandDigits;
+       --exponent) {
     const std::uint64_t nearest =
-        exponent > leading ? 1 : nearest_significand(magnitude, leading, exponent);
+        exponent > leading.exponent ? 1 : nearest_significand(magnitude, leading, exponent);
     const std::optional<std::uint64_t> significand = run_member(magnitude, nearest, exponent);
     if (!significand) continue;
     const ShortestDigits d = all_digits_of(*significand, exponent);

@@ -415,7 +415,7 @@ std::string correctly_rounded(double x) {
 void number_cases(Vectors& v) {
   std::string texts = "1e-24,4e-25,1e-307,3e49,-1e-24";
   std::mt19937_64 random(24);
-  for (int found = 0; found < 24;) {
+  for (int found = 0; found < 120;) {
     const std::string text = correctly_rounded(std::bit_cast<double>(random() >> 1));
     const auto held = read_double(text);
     if (!held || read_double(correctly_rounded(*held)) == held) continue;
