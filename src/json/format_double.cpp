@@ -230,7 +230,8 @@ std::optional<std::uint64_t> run_member(double magnitude, std::uint64_t nearest,
 // the fewest digits the reader takes back to it (trailing zeros kept, since they change what the
 // reader computes), nearest to it among those. Exponents are tried from the largest, so that the
 // significand, at most 20 digits, grows one digit at a time. None for a magnitude that no text
-// reads as, which is then no value a request can carry.
+// in these layouts reads as; every double that tests read from texts of any form (integers of
+// any size over powers of ten, every mEn, browser texts) has some.
 std::optional<ShortestDigits> digits_the_reader_takes_back(double magnitude) {
   const LeadingDigits leading = leading_digits_of(magnitude);
   for (int exponent = leading.exponent + 1; exponent > leading.exponent - kMaxSignificandDigits;
