@@ -12,7 +12,9 @@ namespace ktarn::verifier {
 namespace {
 
 constexpr std::size_t kSignatureBytes = 256;
-constexpr std::size_t kMaxPayloadBytes = 32768;
+// The one limit on what a verifier takes in: the payload text of the largest payload the
+// companion signs (32768 bytes) in URL-safe Base64, refused before any of it is decoded or hashed.
+constexpr std::size_t kMaxPayloadText = 43691;
 constexpr std::int64_t kProtocolVersion = 1;
 constexpr std::string_view kAudience = "ktarn-sealed-browser";
 constexpr std::array<std::string_view, 3> kPurposes = {"challenge", "request", "events"};
@@ -104,6 +106,10 @@ Expected<VerifiedPayload, Reason> verify_signature(const json::JsonValue& key,
     return Unexpected(Reason::kKeyIdNotExpected);
   }
 
+  const auto payload_text = string_member(*signed_result, "payload");
+  if (payload_text && payload_text->size() > kMaxPayloadText) {
+    return Unexpected(Reason::kPayloadTooLarge);
+  }
   const std::optional<ktarn::Bytes> payload_bytes = binary_member(*signed_result, "payload");
   if (!payload_bytes) return Unexpected(Reason::kPayloadNotBase64url);
   const std::optional<ktarn::Bytes> signature = binary_member(*signed_result, "signature");
@@ -113,7 +119,6 @@ Expected<VerifiedPayload, Reason> verify_signature(const json::JsonValue& key,
     return Unexpected(Reason::kSignatureInvalid);
   }
 
-  if (payload_bytes->size() > kMaxPayloadBytes) return Unexpected(Reason::kPayloadTooLarge);
   Expected<CanonicalObject, Reason> payload = read_canonical_object(text_of(*payload_bytes));
   if (!payload) return Unexpected(payload.error());
   const Expected<std::string_view, Reason> purpose = check_context(payload->value, expected);

@@ -32,10 +32,22 @@ std::int64_t saturate(std::int64_t exponent) {
   return std::clamp(exponent, kMinExponent, kMaxExponent);
 }
 
-// The two-rounding conversion: the significand is rounded to a double, which is then scaled by
-// one correctly rounded power of ten (after whole steps of 1e308 for tiny values). No value
-// when the result overflows.
-std::optional<double> scale(std::uint64_t significand, std::int64_t exponent) {
+NumberRead failed(const unsigned char* at, const unsigned char* end, std::string_view otherwise) {
+  return NumberRead{JsonValue(), at, at == end ? category::kEofInValue : otherwise};
+}
+
+JsonValue integer(std::uint64_t magnitude, bool negative) {
+  if (!negative) return JsonValue::unsigned_integer(magnitude);
+  if (magnitude >= 1 && magnitude <= kMaxNegativeMagnitude) {
+    // Two's complement wrap-around is exact for every magnitude up to 2^63.
+    return JsonValue::negative_integer(static_cast<std::int64_t>(0 - magnitude));
+  }
+  return JsonValue::number(-static_cast<double>(magnitude));
+}
+
+}  // namespace
+
+std::optional<double> decimal_to_double(std::uint64_t significand, std::int64_t exponent) {
   double d = static_cast<double>(significand);
   while (exponent > kMaxPowerOfTen || exponent < -kMaxPowerOfTen) {
     if (d == 0) return d;
@@ -51,21 +63,6 @@ std::optional<double> scale(std::uint64_t significand, std::int64_t exponent) {
   }
   return d;
 }
-
-NumberRead failed(const unsigned char* at, const unsigned char* end, std::string_view otherwise) {
-  return NumberRead{JsonValue(), at, at == end ? category::kEofInValue : otherwise};
-}
-
-JsonValue integer(std::uint64_t magnitude, bool negative) {
-  if (!negative) return JsonValue::unsigned_integer(magnitude);
-  if (magnitude >= 1 && magnitude <= kMaxNegativeMagnitude) {
-    // Two's complement wrap-around is exact for every magnitude up to 2^63.
-    return JsonValue::negative_integer(static_cast<std::int64_t>(0 - magnitude));
-  }
-  return JsonValue::number(-static_cast<double>(magnitude));
-}
-
-}  // namespace
 
 NumberRead read_number(const unsigned char* p, const unsigned char* end) {
   const bool negative = *p == '-';
@@ -124,7 +121,7 @@ NumberRead read_number(const unsigned char* p, const unsigned char* end) {
   }
   if (is_integer && !overflowed) return NumberRead{integer(significand, negative), p, {}};
 
-  const std::optional<double> magnitude = scale(significand, saturate(exponent));
+  const std::optional<double> magnitude = decimal_to_double(significand, saturate(exponent));
   if (!magnitude) return NumberRead{JsonValue(), p, category::kNumberOutOfRange};
   return NumberRead{JsonValue::number(negative ? -*magnitude : *magnitude), p, {}};
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "json/json_value.hpp"
@@ -20,5 +21,11 @@ struct NumberRead {
 
 // Precondition: at < end and *at is '-' or a digit.
 NumberRead read_number(const unsigned char* at, const unsigned char* end);
+
+// The magnitude a number's digits stand for, from the significand and decimal exponent gathered
+// from them: the significand rounded to a double, then scaled by one correctly rounded power of
+// ten (after whole steps of 1e308 for tiny values). No value when the result overflows. The
+// writer holds the digits it writes to what this gives back.
+std::optional<double> decimal_to_double(std::uint64_t significand, std::int64_t exponent);
 
 }  // namespace ktarn::json

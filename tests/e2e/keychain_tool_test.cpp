@@ -8,10 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -135,6 +138,30 @@ TEST_F(KeychainToolTest, ImportFailuresStoreNothing) {
   ok({"lock"});
   EXPECT_NE(fails({"import", key, "--tag", "kTARN.x"}).find("-25308"), std::string::npos);
   ok({"unlock"});
+  EXPECT_EQ(ok({"list"}), "");
+}
+
+// Only a regular file is imported: a FIFO, a folder or a device is refused at once with one line,
+// never waited on. The FIFO keeps a writer open, so a read of it would wait; a watchdog lets that
+// writer go after 30 seconds, so that a tool that does read it still ends.
+TEST_F(KeychainToolTest, ImportReadsOnlyARegularFile) {
+  ok({"create", "--software"});
+  const std::string fifo = home_.path() + "/key.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  std::promise<void> finished;
+  std::thread watchdog([ended = finished.get_future(), writer] {
+    ended.wait_for(std::chrono::seconds(30));
+    ::close(writer);
+  });
+  for (const std::string& path : {fifo, home_.path(), std::string("/dev/null")}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(fails({"import", path, "--tag", "kTARN.x"}),
+              "ktarn-keychain: " + path + " is not a regular file (OSStatus -36)\n");
+  }
+  finished.set_value();
+  watchdog.join();
   EXPECT_EQ(ok({"list"}), "");
 }
 

@@ -5,9 +5,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
+#include <span>
 #include <sstream>
+#include <vector>
 
 #include "e2e/companion_process.hpp"
 #include "e2e/key_storage.hpp"
@@ -148,6 +155,76 @@ TEST_P(VerifierEndToEnd, EveryPurposeVerifiesWithAllThreeAndATamperedCopyIsRefus
   }
 }
 
+std::string bits_of(double x) {
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx",
+                static_cast<unsigned long long>(std::bit_cast<std::uint64_t>(x)));
+  return hex;
+}
+
+// The bits of the doubles in the payload's array "x", as the JavaScript check prints them.
+std::string x_bits(const json::JsonValue& payload) {
+  json::JsonValue bits = json::JsonValue::array();
+  const std::span<const json::JsonValue> xs = *json::find_member(payload, "x")->as_array();
+  for (const json::JsonValue& x : xs) {
+    bits.push_back(json::JsonValue::string(bits_of(*x.as_double())));
+  }
+  return json::write_json(bits);
+}
+
+// Doubles as requests carry them, from plain "mEn" texts and from the texts a browser writes for
+// arbitrary doubles: signed by the companion, each payload verifies with all three, and each
+// hands back exactly the doubles the companion read from the request.
+TEST_P(VerifierEndToEnd, DoublesOfEveryKindVerifyAndComeBackAsSigned) {
+  const std::string key = answer_file("key.json", R"({"id":"k","type":"key"})");
+  const json::JsonValue key_line = parsed(key);
+  std::mt19937_64 random(2024);
+  std::vector<std::string> lists;
+  for (const int m : {1, 3, 4, 7, 9}) {
+    std::string list;
+    for (int n = -330; n <= 306; n += 2) list += std::to_string(m) + "e" + std::to_string(n) + ",";
+    lists.push_back(list);
+  }
+  for (int list_index = 0; list_index < 2; ++list_index) {
+    std::string list;
+    while (list.size() < 12000) {
+      const double x = std::bit_cast<double>(random() >> 1);
+      if (!std::isfinite(x)) continue;
+      char text[32];
+      list +=
+          std::string(
+              text, std::to_chars(text, text + sizeof text, x, std::chars_format::scientific).ptr) +
+          ",";
+    }
+    lists.push_back(list);
+  }
+  for (std::string& list : lists) {
+    list.pop_back();
+    SCOPED_TRACE(list.substr(0, 40));
+    const std::string request =
+        R"({"id":"s","type":"sign","payload":{"audience":"ktarn-sealed-browser","protocol":1,)"
+        R"("purpose":"request","x":[)" +
+        list + "]}}";
+    const std::string sign = answer_file("sign.json", request);
+    const std::string held = x_bits(*json::find_member(*json::parse_json(request), "payload"));
+
+    const auto verified = verifier::verify_signature(key_line, parsed(sign), {});
+    ASSERT_TRUE(verified.has_value()) << verifier::reason_text(verified.error());
+    EXPECT_EQ(x_bits(verified->payload), held);
+
+    const CommandResult cli = run(home_.path(), verify_command(key, sign));
+    EXPECT_EQ(cli.status, 0) << cli.err;
+    EXPECT_EQ(cli.out, verified->payload_bytes + "\n");
+
+    if (const auto outcome = module_outcome(key, sign, "{}")) {
+      EXPECT_EQ(*outcome, R"({"ok":true,"payload":)" +
+                              json::write_json(json::JsonValue::string(verified->payload_bytes)) +
+                              R"(,"keyId":")" + verified->key_id +
+                              R"(","purpose":"request","xBits":)" + held + "}\n");
+    }
+  }
+}
+
 // ktarn-verify as a shell user meets it: results alone or whole lines, standard input, reasons on
 // standard error with exit 1, usage errors with exit 2.
 TEST_P(VerifierEndToEnd, CommandLineExitStatusesAndStreams) {
@@ -181,7 +258,8 @@ TEST_P(VerifierEndToEnd, CommandLineExitStatusesAndStreams) {
       {key + " " + sign + " --nonce x", 1, "", "ktarn-verify: nonce is not the expected one\n"},
       {key + " " + failure, 1, "", "ktarn-verify: sign result is not a JSON object\n"},
       {binary + " " + sign, 1, "", "ktarn-verify: key is not a JSON object\n"},
-      {key + " /dev/zero", 1, "", "ktarn-verify: sign result is not a JSON object\n"},
+      {key + " /dev/zero", 2, "",
+       "ktarn-verify: cannot read /dev/zero: over 1 MiB, longer than any companion answer\n"},
       {sign + " " + key, 1, "", "ktarn-verify: key is not a device key JWK\n"},
       {key, 2, "", "ktarn-verify: KEY_JSON and SIGN_JSON are both needed\nusage:"},
       {key + " " + home_.path() + "/missing.json", 2, "", "ktarn-verify: cannot read "},

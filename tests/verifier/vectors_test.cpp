@@ -2,7 +2,10 @@
 // the vectors' reason list is this library's catalogue, text for text and in order.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdio>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <string>
 
@@ -49,6 +52,26 @@ json::JsonValue outcome_of(const Expected<VerifiedPayload, Reason>& verified) {
   return outcome;
 }
 
+// The doubles of the payload's array "x" are those the vector records, bit for bit.
+void expect_doubles(const json::JsonValue& vector, const json::JsonValue& payload) {
+  const json::JsonValue* doubles = json::find_member(vector, "doubles");
+  if (doubles == nullptr) return;
+  std::string bits;
+  const std::span<const json::JsonValue> xs = *json::find_member(payload, "x")->as_array();
+  for (const json::JsonValue& x : xs) {
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx",
+                  static_cast<unsigned long long>(std::bit_cast<std::uint64_t>(*x.as_double())));
+    bits += std::string(hex) + ",";
+  }
+  std::string recorded;
+  const std::span<const json::JsonValue> recorded_bits = *doubles->as_array();
+  for (const json::JsonValue& hex : recorded_bits) {
+    recorded += std::string(*hex.as_string()) + ",";
+  }
+  EXPECT_EQ(bits, recorded) << *text(vector, "case");
+}
+
 TEST(GoldenVectors, EveryCaseGivesItsRecordedOutcome) {
   const json::JsonValue* cases = json::find_member(vectors(), "cases");
   ASSERT_TRUE(cases != nullptr && cases->as_array()) << "vectors.json unreadable";
@@ -66,6 +89,7 @@ TEST(GoldenVectors, EveryCaseGivesItsRecordedOutcome) {
     if (verified) {
       EXPECT_EQ(verified->payload, *json::parse_json(verified->payload_bytes))
           << *text(vector, "case");
+      expect_doubles(vector, verified->payload);
     }
   }
 }

@@ -1,8 +1,13 @@
 #include "keychain_commands.hpp"
 
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <sstream>
 
+#include "base/expected.hpp"
 #include "base/login_keychain_path.hpp"
 #include "bridge/platform/software/keychain/key_creation.hpp"
 #include "bridge/platform/software/keychain/keychain_database.hpp"
@@ -23,7 +28,7 @@ using platform::OSStatus;
 using namespace platform;
 using namespace platform::software;
 
-constexpr std::streamsize kMaximumPemSize = 1 << 20;
+constexpr std::size_t kMaximumPemSize = 1 << 20;
 
 CommandResult failure(const std::string& what, OSStatus status) {
   return {false, what + " (OSStatus " + std::to_string(status) + ")"};
@@ -91,13 +96,36 @@ std::string item_line(const KeyItem& item) {
   return line;
 }
 
-std::optional<std::string> read_small_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::string content(static_cast<std::size_t>(kMaximumPemSize) + 1, '\0');
-  file.read(content.data(), kMaximumPemSize + 1);
-  if (file.bad() || file.gcount() > kMaximumPemSize) return std::nullopt;
-  content.resize(static_cast<std::size_t>(file.gcount()));
+// The PEM file's bytes, or the reason it was not read. Only a regular file is read: the file is
+// opened without waiting (a FIFO with no writer would otherwise hold the open, and a device or
+// a FIFO could hold the reads, for ever) and its kind is checked on what was opened.
+Expected<std::string, std::string> read_small_file(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return Unexpected("cannot read " + path);
+  struct stat status {};
+  std::string content;
+  const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+  bool read_failed = false;
+  if (regular) {
+    content.resize(kMaximumPemSize + 1);
+    std::size_t size = 0;
+    while (size < content.size()) {
+      const ssize_t got = ::read(fd, content.data() + size, content.size() - size);
+      if (got == 0) break;
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        read_failed = true;
+        break;
+      }
+      size += static_cast<std::size_t>(got);
+    }
+    content.resize(size);
+  }
+  ::close(fd);
+  if (!regular) return Unexpected(path + " is not a regular file");
+  if (read_failed || content.size() > kMaximumPemSize) {
+    return Unexpected("cannot read " + path);
+  }
   return content;
 }
 
@@ -181,7 +209,7 @@ CommandResult list_key_items(const std::string& path) {
 
 CommandResult import_key(const std::string& path, const ImportRequest& request) {
   auto pem = read_small_file(request.pem_path);
-  if (!pem) return failure("cannot read " + request.pem_path, errSecIO);
+  if (!pem) return failure(pem.error(), errSecIO);
   auto key = read_rsa_private_key_pem(*pem);
   if (!key)
     return failure(request.pem_path + " holds no unencrypted RSA private key", errSecDecode);

@@ -28,9 +28,12 @@ std::optional<std::string> read_bounded(int fd, std::size_t limit) {
   return bytes;
 }
 
+std::string input_name(const std::string& path) {
+  return path == "-" ? std::string("standard input") : path;
+}
+
 Unexpected<std::string> file_error(const std::string& path) {
-  return Unexpected("cannot read " + (path == "-" ? std::string("standard input") : path) + ": " +
-                    std::strerror(errno));
+  return Unexpected("cannot read " + input_name(path) + ": " + std::strerror(errno));
 }
 
 }  // namespace
@@ -45,7 +48,10 @@ Expected<json::JsonValue, std::string> read_input(const std::string& path) {
     return failure;
   }
   if (fd != STDIN_FILENO) ::close(fd);
-  if (bytes->size() > kMaxInputBytes) return json::JsonValue();
+  if (bytes->size() > kMaxInputBytes) {
+    return Unexpected("cannot read " + input_name(path) +
+                      ": over 1 MiB, longer than any companion answer");
+  }
   json::ParseResult parsed = json::parse_json_bytes(
       {reinterpret_cast<const unsigned char*>(bytes->data()), bytes->size()});
   return parsed ? std::move(*parsed) : json::JsonValue();

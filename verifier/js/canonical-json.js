@@ -311,21 +311,130 @@ function writeString(text) {
   return `${out}"`;
 }
 
-// The shortest digits that read back as x, placed as the companion places them.
+const isPlain = (e) => e >= -5 && e <= 15;
+
+// The text of a double's digits (d1 d2 ... dn, as a string) whose first digit stands at 10^e,
+// placed as the companion places them.
+function layOut(digits, e) {
+  const n = digits.length;
+  if (!isPlain(e)) {
+    const fraction = n > 1 ? `.${digits.slice(1)}` : '';
+    return `${digits[0]}${fraction}e${e < 0 ? '-' : '+'}${Math.abs(e)}`;
+  }
+  if (e >= n - 1) return `${digits}${'0'.repeat(e + 1 - n)}.0`;
+  if (e < 0) return `0.${'0'.repeat(-e - 1)}${digits}`;
+  return `${digits.slice(0, e + 1)}.${digits.slice(e + 1)}`;
+}
+
+// What the reader makes of layOut(digits, e): the digits at their own place, except in the plain
+// layout without fraction digits, whose zeros and ".0" are digits to the reader too.
+function readBack(digits, e) {
+  const n = digits.length;
+  if (isPlain(e) && e >= n - 1) return scale(BigInt(digits) * 10n ** BigInt(e - n + 2), -1);
+  return scale(BigInt(digits), e - n + 1);
+}
+
+// The reader's value of significand * 10^exponent; an overflow lies above every double.
+const readValue = (significand, exponent) => scale(significand, exponent) ?? Infinity;
+
+// x / 10^exponent rounded to an integer, ties to even, exactly, held at the largest significand.
+function nearestSignificand(x, exponent) {
+  const view = new DataView(new ArrayBuffer(8));
+  view.setFloat64(0, x);
+  const bits = view.getBigUint64(0);
+  const biased = Number(bits >> 52n);
+  const fraction = bits & ((1n << 52n) - 1n);
+  let numerator = biased === 0 ? fraction : fraction | (1n << 52n);
+  const twoPower = biased === 0 ? -1074 : biased - 1075;
+  let denominator = 1n;
+  if (twoPower >= 0)
+    numerator <<= BigInt(twoPower);
+  else
+    denominator <<= BigInt(-twoPower);
+  if (exponent >= 0)
+    denominator *= 10n ** BigInt(exponent);
+  else
+    numerator *= 10n ** BigInt(-exponent);
+  let quotient = numerator / denominator;
+  const twiceRest = 2n * (numerator % denominator);
+  if (twiceRest > denominator || (twiceRest === denominator && (quotient & 1n) === 1n)) quotient++;
+  return quotient > U64_MAX ? U64_MAX : quotient;
+}
+
+// The significand the reader takes, at exponent, back to x exactly that is nearest to nearest;
+// null when there is none. The reader's value never falls as the significand grows, so such
+// significands form one run: gallop from nearest towards x, then halve the step.
+function runMember(x, nearest, exponent) {
+  const at = readValue(nearest, exponent);
+  if (at === x) return nearest;
+  const up = at < x;
+  const past = (significand) => {
+    const value = readValue(significand, exponent);
+    return up ? value >= x : value <= x;
+  };
+  let shortOf = nearest;
+  let beyond;
+  for (let step = 1n;; step *= 2n) {
+    const room = up ? U64_MAX - shortOf : shortOf - 1n;
+    if (room === 0n) return null;
+    const move = step < room ? step : room;
+    beyond = up ? shortOf + move : shortOf - move;
+    if (past(beyond)) break;
+    shortOf = beyond;
+  }
+  while ((up ? beyond - shortOf : shortOf - beyond) > 1n) {
+    const middle = up ? shortOf + (beyond - shortOf) / 2n : beyond + (shortOf - beyond) / 2n;
+    if (past(middle))
+      beyond = middle;
+    else
+      shortOf = middle;
+  }
+  return readValue(beyond, exponent) === x ? beyond : null;
+}
+
+// For a magnitude whose correctly rounded shortest digits the reader takes to another double: the
+// fewest digits the reader takes back to it (trailing zeros kept), nearest to it among those,
+// trying exponents from the largest; null for a magnitude that no text reads as.
+function digitsTheReaderTakesBack(x) {
+  const leading = Number(x.toExponential(24).split('e')[1]);
+  for (let exponent = leading + 1; exponent > leading - 20; exponent--) {
+    const nearest = exponent > leading ? 1n : nearestSignificand(x, exponent);
+    const significand = runMember(x, nearest, exponent);
+    if (significand === null) continue;
+    const digits = significand.toString();
+    const first = exponent + digits.length - 1;
+    // The plain layout has no text for digits above the units: "1.0" is always read as 10e-1.
+    if (isPlain(first) && exponent >= 0) continue;
+    return [digits, first];
+  }
+  return null;
+}
+
+// The shortest digits that read back as x, placed as the companion places them: those of a
+// correctly rounded conversion when the companion's reader takes them back to x as well, else the
+// fewest digits that reader takes back to x.
 function writeDouble(x) {
   if (x === 0) return Object.is(x, -0) ? '-0.0' : '0.0';
   const sign = x < 0 ? '-' : '';
-  const [mantissa, power] = Math.abs(x).toExponential().split('e');
-  const digits = mantissa.replace('.', '');
-  const n = digits.length;
-  const e = Number(power);
-  if (e < -5 || e > 15) {
-    const fraction = n > 1 ? `.${digits.slice(1)}` : '';
-    return `${sign}${digits[0]}${fraction}e${e < 0 ? '-' : '+'}${Math.abs(e)}`;
+  const magnitude = Math.abs(x);
+  const [mantissa, power] = magnitude.toExponential().split('e');
+  let digits = mantissa.replace('.', '');
+  let e = Number(power);
+  if (readBack(digits, e) !== magnitude) [digits, e] = digitsTheReaderTakesBack(magnitude) ?? [digits, e];
+  return sign + layOut(digits, e);
+}
+
+/**
+ * A value read by readWireJson as plain JavaScript values: objects, arrays, strings, booleans,
+ * null, and numbers holding the companion's own doubles (integers beyond 2^53 are rounded).
+ */
+export function plainValue(value) {
+  if (value instanceof WireNumber) return Number(value.value);
+  if (Array.isArray(value)) return value.map(plainValue);
+  if (value instanceof Map) {
+    return Object.fromEntries([...value].map(([name, member]) => [name, plainValue(member)]));
   }
-  if (e >= n - 1) return `${sign}${digits}${'0'.repeat(e + 1 - n)}.0`;
-  if (e < 0) return `${sign}0.${'0'.repeat(-e - 1)}${digits}`;
-  return `${sign}${digits.slice(0, e + 1)}.${digits.slice(e + 1)}`;
+  return value;
 }
 
 /** The companion's canonical text of a value read by readWireJson. */

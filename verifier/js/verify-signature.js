@@ -1,7 +1,7 @@
 // The relying party's check of one companion signature, for browsers, Node.js 20+ and Deno: only
 // Web Crypto (crypto.subtle), TextEncoder/TextDecoder and atob. The checks, their order and the
 // reason texts are those of the C++ verifier; the golden vectors hold both to the same outcomes.
-import {readWireJson, WireNumber, writeWireJson} from './canonical-json.js';
+import {plainValue, readWireJson, WireNumber, writeWireJson} from './canonical-json.js';
 
 /** The reason texts, one per check, in the order the checks run. */
 export const REASONS = Object.freeze([
@@ -11,10 +11,10 @@ export const REASONS = Object.freeze([
   'key modulus is malformed',
   'key id does not match the key',
   'key id is not the expected one',
+  'payload is too large',
   'payload is not base64url',
   'signature is not base64url',
   'signature does not verify',
-  'payload is too large',
   'payload is not a JSON object',
   'payload is not canonical',
   'protocol is not 1',
@@ -30,10 +30,10 @@ const [
   MODULUS_MALFORMED,
   KEY_ID_MISMATCH,
   KEY_ID_NOT_EXPECTED,
+  PAYLOAD_TOO_LARGE,
   PAYLOAD_NOT_BASE64URL,
   SIGNATURE_NOT_BASE64URL,
   SIGNATURE_INVALID,
-  PAYLOAD_TOO_LARGE,
   PAYLOAD_NOT_OBJECT,
   PAYLOAD_NOT_CANONICAL,
   PROTOCOL_WRONG,
@@ -46,7 +46,9 @@ const [
 const MODULUS_TEXT_LENGTH = 342;
 const MODULUS_BYTES = 256;
 const SIGNATURE_BYTES = 256;
-const MAX_PAYLOAD_BYTES = 32768;
+// The one limit on what a verifier takes in: the payload text of the largest payload the
+// companion signs (32768 bytes) in URL-safe Base64, refused before any of it is decoded or hashed.
+const MAX_PAYLOAD_TEXT = 43691;
 const AUDIENCE = 'ktarn-sealed-browser';
 const PURPOSES = ['challenge', 'request', 'events'];
 const RS256 = {
@@ -157,6 +159,8 @@ export async function verifySignature(jwk, signResult, expectations = {}) {
   if (key.keyId !== keyId) return refused(KEY_ID_MISMATCH);
   if (keyIdExpected !== undefined && keyId !== keyIdExpected) return refused(KEY_ID_NOT_EXPECTED);
 
+  if (typeof signed.payload === 'string' && signed.payload.length > MAX_PAYLOAD_TEXT)
+    return refused(PAYLOAD_TOO_LARGE);
   const payloadBytes = decodeBase64url(signed.payload);
   if (payloadBytes === null) return refused(PAYLOAD_NOT_BASE64URL);
   const signature = decodeBase64url(signed.signature);
@@ -166,7 +170,6 @@ export async function verifySignature(jwk, signResult, expectations = {}) {
     return refused(SIGNATURE_INVALID);
   }
 
-  if (payloadBytes.length > MAX_PAYLOAD_BYTES) return refused(PAYLOAD_TOO_LARGE);
   let text;
   try {
     // The byte-order mark is kept, so that it fails as any other stray character does.
@@ -191,7 +194,8 @@ export async function verifySignature(jwk, signResult, expectations = {}) {
   if (nonceExpected !== undefined && members.get('nonce') !== nonceExpected)
     return refused(NONCE_NOT_EXPECTED);
 
-  // The payload is read from the signed bytes; integers beyond 2^53 lose precision here, so
-  // payloadBytes carries the exact text.
-  return {ok: true, payload: JSON.parse(text), payloadBytes, keyId, purpose};
+  // The payload is the value the companion signed, read from the signed bytes as the companion
+  // reads them (JSON.parse would round some doubles otherwise); integers beyond 2^53 lose
+  // precision here, so payloadBytes carries the exact text.
+  return {ok: true, payload: plainValue(members), payloadBytes, keyId, purpose};
 }

@@ -10,8 +10,13 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include <bit>
+#include <charconv>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -131,8 +136,10 @@ class Vectors {
   const TestKey& device() const { return device_; }
   const TestKey& other() const { return other_; }
 
+  // doubles, when given, holds the bits (16 hexadecimal digits) of each double of the payload's
+  // array "x": the values the verifiers must hand back.
   void add(std::string_view name, JsonValue key, JsonValue signed_result, const Expect& expect,
-           JsonValue outcome) {
+           JsonValue outcome, JsonValue doubles = JsonValue()) {
     JsonValue expectations = JsonValue::object();
     if (!expect.purpose.empty()) expectations.insert("purpose", JsonValue::string(expect.purpose));
     if (!expect.nonce.empty()) expectations.insert("nonce", JsonValue::string(expect.nonce));
@@ -143,6 +150,7 @@ class Vectors {
     entry.insert("signResult", std::move(signed_result));
     entry.insert("expect", std::move(expectations));
     entry.insert("outcome", std::move(outcome));
+    if (!doubles.is_null()) entry.insert("doubles", std::move(doubles));
     lines_.push_back(ktarn::json::write_json(entry));
   }
 
@@ -161,6 +169,21 @@ class Vectors {
   void refused(std::string_view name, std::string_view bytes, Reason reason,
                const Expect& expect = {}) {
     signed_bytes(name, bytes, refusal(reason), expect);
+  }
+
+  // Accepted, with the bits of the doubles in the payload's array "x".
+  void accepted_doubles(std::string_view name, std::string_view bytes) {
+    JsonValue doubles = JsonValue::array();
+    const JsonValue read = parse(bytes);
+    const std::span<const JsonValue> xs = *ktarn::json::find_member(read, "x")->as_array();
+    for (const JsonValue& x : xs) {
+      char hex[17];
+      std::snprintf(hex, sizeof hex, "%016llx",
+                    static_cast<unsigned long long>(std::bit_cast<std::uint64_t>(*x.as_double())));
+      doubles.push_back(JsonValue::string(hex));
+    }
+    add(name, device_.jwk(), sign_result(url(bytes), url(device_.sign(bytes))), {},
+        accepted_outcome(bytes, "challenge"), std::move(doubles));
   }
 
   JsonValue accepted_outcome(std::string_view bytes, std::string_view purpose) const {
@@ -364,7 +387,47 @@ void signature_cases(Vectors& v) {
   refused_result("a signature one byte short", bytes, signature.substr(1));
   refused_result("an empty signature", bytes, "");
   const std::string large = payload("events", R"("pad":")" + std::string(40000, 'x') + "\"");
-  refused_result("a payload too large under another key's signature", large, v.other().sign(large));
+  v.add("a payload too large under another key's signature", v.device().jwk(),
+        sign_result(url(large), url(v.other().sign(large))), {},
+        Vectors::refusal(Reason::kPayloadTooLarge));
+  // One character over the text of 32768 bytes: refused before the signature is even read.
+  v.add("a payload text over the limit beside a signature that is not base64url", v.device().jwk(),
+        sign_result(std::string(43692, 'A'), "not base64url"), {},
+        Vectors::refusal(Reason::kPayloadTooLarge));
+}
+
+// The double a text reads as; none for a text that is not a finite double.
+std::optional<double> read_double(const std::string& text) {
+  const ktarn::json::ParseResult value = ktarn::json::parse_json(text);
+  if (!value || !value->as_double()) return std::nullopt;
+  return *value->as_double();
+}
+
+std::string correctly_rounded(double x) {
+  char text[64];
+  return {text, std::to_chars(text, text + sizeof text, x, std::chars_format::scientific).ptr};
+}
+
+// Doubles for which the reader, rounding twice, and a correctly rounded conversion part: the
+// payload is signed in digits the reader takes back to each, and the verifiers must hand back
+// exactly the doubles the signer held. Plain "mEn" texts, and the texts a browser writes for
+// arbitrary doubles (their correctly rounded shortest digits) where the two part.
+void number_cases(Vectors& v) {
+  std::string texts = "1e-24,4e-25,1e-307,3e49,-1e-24";
+  std::mt19937_64 random(24);
+  for (int found = 0; found < 120;) {
+    const std::string text = correctly_rounded(std::bit_cast<double>(random() >> 1));
+    const auto held = read_double(text);
+    if (!held || read_double(correctly_rounded(*held)) == held) continue;
+    texts += "," + text;
+    ++found;
+  }
+  v.accepted_doubles("doubles the reader rounds apart from a correct rounding",
+                     payload("challenge", R"("x":[)" + texts + "]"));
+  v.refused("a double in correctly rounded digits the reader takes to another double",
+            R"({"audience":"ktarn-sealed-browser","protocol":1,"purpose":"challenge",)"
+            R"("x":1.0000000000000001e-24})",
+            Reason::kPayloadNotCanonical);
 }
 
 void payload_cases(Vectors& v) {
@@ -449,6 +512,7 @@ int main(int argc, char** argv) {
   encoding_cases(vectors);
   signature_cases(vectors);
   payload_cases(vectors);
+  number_cases(vectors);
   expectation_cases(vectors);
   vectors.print();
   return std::fflush(stdout) == 0 ? 0 : 1;

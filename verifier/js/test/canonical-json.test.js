@@ -33,7 +33,8 @@ test('numbers take the companion\'s one form', () => {
     ['123.456', '123.456'],
     // Sixteen nines round up as a significand before the scaling.
     ['999999999999999.9', '1000000000000000.0'],
-    ['0.000000000000000000000000000000000000001', '1.0000000000000001e-39'],
+    // The correctly rounded digits, 1.0000000000000001e-39, would read back as another double.
+    ['0.000000000000000000000000000000000000001', '1e-39'],
     ['2.2250738585072011e-308', '2.2250738585072014e-308'],
     ['123456789.123456789e-5', '1234.567891234568'],
     ['5e-324', '5e-324'],
@@ -48,6 +49,65 @@ test('numbers take the companion\'s one form', () => {
     ['184467440737095516199.5', '1.844674407370955e+20'],
   ];
   for (const [text, written] of cases) assert.equal(rewrite(text), written, text);
+});
+
+// Doubles whose correctly rounded shortest digits the companion's reader, rounding twice, takes
+// to a neighbour are written in the fewest digits it takes back to them.
+test('doubles are written in digits the companion\'s reader takes back to them', () => {
+  const cases = [
+    ['1e-24', '1e-24'],
+    ['-1e-24', '-1e-24'],
+    ['4e-25', '4e-25'],
+    ['1e-307', '1e-307'],
+    ['3e49', '3e+49'],
+    // The trailing zero is kept: the reader takes "1e-24" to another double.
+    ['1.0000000000000001e-24', '1.0e-24'],
+  ];
+  for (const [text, written] of cases) assert.equal(rewrite(text), written, text);
+});
+
+const bitsOf = (x) => {
+  const view = new DataView(new ArrayBuffer(8));
+  view.setFloat64(0, x);
+  return view.getBigUint64(0);
+};
+
+// Every double written reads back as itself and is written again the same, which is what the
+// canonical check needs: doubles read from every "mEn" for m of 1 to 99, and from the texts
+// JavaScript itself writes for arbitrary doubles (as a browser sends them).
+test('every double written reads back as itself', () => {
+  const texts = [];
+  for (let m = 1; m <= 99; m++) {
+    for (let n = -345; n <= 308; n++) texts.push(`${m}e${n}`);
+  }
+  // Positive finite bit patterns from a fixed xorshift sequence, the same on every run.
+  const view = new DataView(new ArrayBuffer(8));
+  let state = 0x2545f4914f6cdd1dn;
+  const next = () => {
+    state ^= (state << 13n) & 0xffffffffffffffffn;
+    state ^= state >> 7n;
+    state ^= (state << 17n) & 0xffffffffffffffffn;
+    return state;
+  };
+  for (let added = 0; added < 20000;) {
+    view.setBigUint64(0, next() >> 1n);
+    const x = view.getFloat64(0);
+    if (!Number.isFinite(x)) continue;
+    texts.push(x.toExponential());
+    added++;
+  }
+  let rewritten = 0;
+  for (const text of texts) {
+    const read = readWireJson(text);
+    if (read === null) continue;
+    const x = read.value.value;
+    const written = writeWireJson(read.value);
+    const back = readWireJson(written);
+    assert.equal(bitsOf(back.value.value), bitsOf(x), `${text} written ${written}`);
+    assert.equal(writeWireJson(back.value), written, text);
+    if (readWireJson(x.toExponential()).value.value !== x) rewritten++;
+  }
+  assert.ok(rewritten > 5000, `only ${rewritten} doubles needed other digits`);
 });
 
 test('strings take the companion\'s escapes', () => {
