@@ -57,7 +57,9 @@ std::optional<std::string> MacosFoundation::string_with_utf8_string(const char* 
 std::string MacosFoundation::base64_encoded_string(std::span<const std::uint8_t> bytes) {
   return guarded([&] {
     NSData* data = [NSData dataWithBytes:bytes.data() length:bytes.size()];
-    return std::string([data base64EncodedStringWithOptions:0].UTF8String);
+    // The text is ASCII, which always has a UTF-8 form; none would read as no text.
+    const char* text = [data base64EncodedStringWithOptions:0].UTF8String;
+    return text != nullptr ? std::string(text) : std::string();
   });
 }
 

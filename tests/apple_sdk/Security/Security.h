@@ -14,7 +14,7 @@ typedef struct __SecKeychain* SecKeychainRef;
 typedef struct __SecKey* SecKeyRef;
 typedef UInt32 SecKeychainStatus;
 
-// Deprecated since macOS 12, as the whole SecKeychain interface of file-based keychains.
+// Deprecated since macOS 10.10, with the rest of the SecKeychain interface.
 __attribute__((deprecated("SecKeychain is deprecated"))) OSStatus SecKeychainOpen(
     const char* pathName, SecKeychainRef _Nullable* _Nonnull keychain);
 __attribute__((deprecated("SecKeychain is deprecated"))) OSStatus SecKeychainGetStatus(
