@@ -206,7 +206,7 @@ SecKeyAlgorithm framework_algorithm(KeyAlgorithm algorithm) {
     case KeyAlgorithm::kSecKeyAlgorithmRSASignatureDigestPKCS1v15SHA256:
       return kSecKeyAlgorithmRSASignatureDigestPKCS1v15SHA256;
   }
-  return nullptr;
+  return nullptr;  // a value outside the enumeration names no algorithm
 }
 
 }  // namespace
