@@ -16,8 +16,9 @@
 //
 // Every operation runs through guarded (exception_edge.hpp): a release scope of its own, and an
 // NSException becomes the seam's PlatformException. Every other failure is the status, none or
-// false the seam describes; a dictionary the frameworks cannot be handed (attribute_table.hpp)
-// is errSecParam, -50, without any framework call.
+// false the seam describes. A dictionary the frameworks cannot be handed (attribute_table.hpp)
+// is refused without any framework call: a query with errSecParam (-50), creation parameters
+// with no key.
 #pragma once
 
 #include "bridge/platform/desktop.hpp"
