@@ -52,20 +52,14 @@ TEST(MacosAttributeTable, EveryAttributeHasItsOwnConstantAtItsPosition) {
   }
 }
 
-TEST(MacosAttributeTable, EveryConstantHasItsOwnConstantOrNone) {
+TEST(MacosAttributeTable, EveryConstantHasItsOwnConstant) {
   const auto rows = constant_rows<Names>();
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(Constant::kSecMatchLimitOne) + 1);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Constant value = static_cast<Constant>(i);
     EXPECT_EQ(rows[i].value, value) << "row " << i;
-    const bool token =
-        value == Constant::kSecAttrTokenIDSoftware || value == Constant::kSecAttrTokenIDTpm;
-    if (token) {
-      EXPECT_EQ(rows[i].key, nullptr) << constant_name(value);
-    } else {
-      ASSERT_NE(rows[i].key, nullptr) << constant_name(value);
-      EXPECT_EQ(*rows[i].key, constant_name(value));
-    }
+    ASSERT_NE(rows[i].key, nullptr) << constant_name(value);
+    EXPECT_EQ(*rows[i].key, constant_name(value));
   }
 }
 
@@ -95,16 +89,15 @@ TEST(MacosAttributeTable, DictionariesTheFrameworkCanBeHanded) {
       {"a flag as a number", with(Attr::kSecAttrIsExtractable, std::int64_t{0}), false},
       {"a class as text", with(Attr::kSecClass, std::string("keys")), false},
       {"the match limit one", with(Attr::kSecMatchLimit, Constant::kSecMatchLimitOne), true},
-      {"the software token", with(Attr::kSecAttrTokenID, Constant::kSecAttrTokenIDSoftware), false},
-      {"the TPM token", with(Attr::kSecAttrTokenID, Constant::kSecAttrTokenIDTpm), false},
+      {"the software storage word", with(Attr::kSecAttrTokenID, std::string("software")), false},
+      {"the TPM storage word", with(Attr::kSecAttrTokenID, std::string("tpm")), false},
       {"a search list", with(Attr::kSecMatchSearchList, std::vector<SharedRef>{object}), true},
       {"a search list of one object", with(Attr::kSecMatchSearchList, object), false},
       {"a keychain as a list", with(Attr::kSecUseKeychain, std::vector<SharedRef>{object}), false},
       {"private-key attributes",
        with(Attr::kSecPrivateKeyAttrs, nested(with(Attr::kSecAttrIsPermanent, true))), true},
       {"private-key attributes naming a TPM",
-       with(Attr::kSecPrivateKeyAttrs,
-            nested(with(Attr::kSecAttrTokenID, Constant::kSecAttrTokenIDTpm))),
+       with(Attr::kSecPrivateKeyAttrs, nested(with(Attr::kSecAttrTokenID, std::string("tpm")))),
        false},
       {"private-key attributes missing",
        with(Attr::kSecPrivateKeyAttrs, std::shared_ptr<const Attributes>()), false},

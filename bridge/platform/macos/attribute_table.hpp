@@ -67,8 +67,9 @@ constexpr auto attribute_rows() {
   };
 }
 
-// In the order of Constant. Keys made by the framework itself need no token: it has no constant
-// for the software keychain's token, and no TPM.
+// In the order of Constant. Keys made by the framework itself need no token: the words another
+// platform stores there (its storage kinds) name nothing the framework has, and a dictionary that
+// carries one is refused.
 template <class C>
 constexpr auto constant_rows() {
   using Row = ConstantRow<typename C::Key>;
@@ -78,8 +79,6 @@ constexpr auto constant_rows() {
       Row{Constant::kSecAttrKeyTypeECSECPrimeRandom, &C::kSecAttrKeyTypeECSECPrimeRandom},
       Row{Constant::kSecAttrKeyClassPrivate, &C::kSecAttrKeyClassPrivate},
       Row{Constant::kSecAttrKeyClassPublic, &C::kSecAttrKeyClassPublic},
-      Row{Constant::kSecAttrTokenIDSoftware, nullptr},
-      Row{Constant::kSecAttrTokenIDTpm, nullptr},
       Row{Constant::kSecMatchLimitOne, &C::kSecMatchLimitOne},
   };
 }
