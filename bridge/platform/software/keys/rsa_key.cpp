@@ -1,9 +1,12 @@
 #include "bridge/platform/software/keys/rsa_key.hpp"
 
 #include <openssl/bio.h>
+#include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/params.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
@@ -27,13 +30,121 @@ KeyContext context_for(EVP_PKEY& key) {
   return KeyContext(EVP_PKEY_CTX_new_from_pkey(nullptr, &key, nullptr));
 }
 
-// An RSA key whose modulus, exponents and primes fit together. The check costs far more than a
-// signature, which is why a decoded key is kept rather than decoded again.
+using Number = CHandle<BIGNUM, BN_clear_free>;
+using NumberContext = CHandle<BN_CTX, BN_CTX_free>;
+
+// The parts of a two-prime RSA private key, copied out of the key and wiped when released.
+struct RsaParts {
+  Number n, e, d, p, q, dp, dq, qinv;
+};
+
+// Every part, each private one marked for OpenSSL's constant-time arithmetic; errSecDecode for a
+// key that lacks one, or has a third prime, which keys made here never have and the check below
+// does not cover. The parts are exported once, together, since asking for each apart costs
+// several times the arithmetic that checks them. The export keeps the private parts in a block
+// of their own, which releasing it wipes.
+StatusOr<RsaParts> rsa_parts(EVP_PKEY& key) {
+  OSSL_PARAM* exported = nullptr;
+  if (EVP_PKEY_todata(&key, EVP_PKEY_KEYPAIR, &exported) != 1) {
+    ERR_clear_error();
+    return Unexpected(errSecDecode);
+  }
+  const CHandle<OSSL_PARAM, OSSL_PARAM_free> params(exported);
+  RsaParts parts;
+  const struct {
+    const char* name;
+    Number* part;
+    bool is_private;
+  } wanted[] = {
+      {OSSL_PKEY_PARAM_RSA_N, &parts.n, false},
+      {OSSL_PKEY_PARAM_RSA_E, &parts.e, false},
+      {OSSL_PKEY_PARAM_RSA_D, &parts.d, true},
+      {OSSL_PKEY_PARAM_RSA_FACTOR1, &parts.p, true},
+      {OSSL_PKEY_PARAM_RSA_FACTOR2, &parts.q, true},
+      {OSSL_PKEY_PARAM_RSA_EXPONENT1, &parts.dp, true},
+      {OSSL_PKEY_PARAM_RSA_EXPONENT2, &parts.dq, true},
+      {OSSL_PKEY_PARAM_RSA_COEFFICIENT1, &parts.qinv, true},
+  };
+  for (const auto& [name, part, is_private] : wanted) {
+    const OSSL_PARAM* found = OSSL_PARAM_locate_const(params.get(), name);
+    BIGNUM* value = nullptr;
+    if (found == nullptr || OSSL_PARAM_get_BN(found, &value) != 1) {
+      ERR_clear_error();
+      return Unexpected(errSecDecode);
+    }
+    part->reset(value);
+    if (is_private) BN_set_flags(value, BN_FLG_CONSTTIME);
+  }
+  if (OSSL_PARAM_locate_const(params.get(), OSSL_PKEY_PARAM_RSA_FACTOR3) != nullptr) {
+    return Unexpected(errSecDecode);
+  }
+  return parts;
+}
+
+bool is_above_one(const BIGNUM* number) {
+  return BN_cmp(number, BN_value_one()) > 0;
+}
+
+// Whether number modulo modulus is expected; scratch receives the remainder.
+bool reduces_to(BIGNUM* scratch, const BIGNUM* number, const BIGNUM* modulus,
+                const BIGNUM* expected, BN_CTX* context) {
+  return BN_mod(scratch, number, modulus, context) == 1 && BN_cmp(scratch, expected) == 0;
+}
+
+// Whether a times b is one modulo modulus; scratch receives the product.
+bool inverts(BIGNUM* scratch, const BIGNUM* a, const BIGNUM* b, const BIGNUM* modulus,
+             BN_CTX* context) {
+  return BN_mod_mul(scratch, a, b, modulus, context) == 1 && BN_is_one(scratch);
+}
+
+// Whether the parts fit together as the private-key operation uses them: the primes multiply to
+// the modulus, the public exponent is odd and above one, the private exponent reduces to the two
+// CRT exponents, each of which undoes the public exponent modulo its prime less one, and the CRT
+// coefficient inverts q modulo p. Signing with CRT parts that do not fit would fall back on the
+// private exponent (rsa_key.hpp), so that is tied to them as well. The primes themselves are not
+// tested for primality, which costs far more than decoding (bench/README.md) and guards only
+// against a key built on purpose by someone who could as well have stored a key of their own.
+// Temporaries come from a secure context, which wipes them as it is released.
+bool parts_fit(const RsaParts& key) {
+  NumberContext context(BN_CTX_secure_new());
+  if (!context) return false;
+  BN_CTX* scratch = context.get();
+  BN_CTX_start(scratch);
+  BIGNUM* product = BN_CTX_get(scratch);
+  BIGNUM* p_less_one = BN_CTX_get(scratch);
+  BIGNUM* q_less_one = BN_CTX_get(scratch);
+  BIGNUM* reduced = BN_CTX_get(scratch);
+  bool fit = reduced != nullptr;
+  for (const Number* part : {&key.n, &key.e, &key.d, &key.p, &key.q, &key.dp, &key.dq, &key.qinv}) {
+    fit = fit && !BN_is_negative(part->get());
+  }
+  if (fit) {
+    for (BIGNUM* secret : {p_less_one, q_less_one, reduced}) BN_set_flags(secret, BN_FLG_CONSTTIME);
+  }
+  const BIGNUM *n = key.n.get(), *e = key.e.get(), *d = key.d.get(), *p = key.p.get(),
+               *q = key.q.get();
+  fit = fit && BN_is_odd(e) && is_above_one(e) && BN_cmp(e, n) < 0;
+  fit = fit && is_above_one(p) && is_above_one(q) && BN_mul(product, p, q, scratch) == 1 &&
+        BN_cmp(product, n) == 0;
+  fit = fit && BN_cmp(d, n) < 0 && BN_sub(p_less_one, p, BN_value_one()) == 1 &&
+        BN_sub(q_less_one, q, BN_value_one()) == 1 &&
+        reduces_to(reduced, d, p_less_one, key.dp.get(), scratch) &&
+        reduces_to(reduced, d, q_less_one, key.dq.get(), scratch);
+  fit = fit && inverts(reduced, key.dp.get(), e, p_less_one, scratch) &&
+        inverts(reduced, key.dq.get(), e, q_less_one, scratch);
+  fit = fit && BN_cmp(key.qinv.get(), p) < 0 && inverts(reduced, q, key.qinv.get(), p, scratch);
+  BN_CTX_end(scratch);
+  ERR_clear_error();
+  return fit;
+}
+
+// An RSA key whose modulus, exponents and primes fit together; errSecDecode otherwise.
 StatusOr<Pkey> sound_rsa(StatusOr<Pkey> key) {
   if (!key) return key;
   if (!is_rsa_key(**key)) return Unexpected(errSecDecode);
-  KeyContext context = context_for(**key);
-  if (!context || EVP_PKEY_pairwise_check(context.get()) != 1) return Unexpected(errSecDecode);
+  auto parts = rsa_parts(**key);
+  if (!parts) return Unexpected(parts.error());
+  if (!parts_fit(*parts)) return Unexpected(errSecDecode);
   return key;
 }
 

@@ -67,8 +67,13 @@ using Signer = std::shared_ptr<Sha256Signer>;
 
 // A fresh RSA key of the given size with exponent 65537.
 StatusOr<Pkey> generate_rsa_key(int bits);
-// The PKCS #1 or PKCS #8 DER of an RSA private key whose parts agree with each other (OpenSSL's
-// pairwise check, so that a damaged modulus or exponent is never used).
+// The PKCS #1 or PKCS #8 DER of a two-prime RSA private key whose parts agree with each other, so
+// that a damaged modulus, exponent, prime or CRT part is never used: the primes multiply to the
+// modulus, the public exponent is odd and above one, the private exponent reduces to the CRT
+// exponents, which undo the public one modulo each prime less one, and the CRT coefficient
+// inverts the second prime modulo the first. The primes are not tested for primality: that test
+// costs far more than decoding, and signing, while the key under check came from the keychain
+// file, whose writer could store any key of its choosing (bench/README.md has the figures).
 StatusOr<Pkey> decode_rsa_private_key(std::span<const std::uint8_t> der);
 // An RSA private key from PEM text (PKCS #1 or PKCS #8, never encrypted) whose parts agree with
 // each other.
@@ -91,8 +96,8 @@ StatusOr<Signer> make_sha256_signer(KeyContext sign, EVP_PKEY& public_half,
 // the key away). For a software key OpenSSL makes that check itself: its private-key operation
 // raises the result to the public exponent modulo the modulus and compares it with the padded
 // digest, and recomputes without the prime factors when they differ (RsaSignatureCheck proves it
-// on keys with damaged factors). Checking again with the same numbers would repeat that work at
-// 5 % of a signature. A TPM key's signature, made outside this process, is checked here.
+// on keys with damaged factors). Checking again with the same numbers would repeat that work
+// (bench/README.md). A TPM key's signature, made outside this process, is checked here.
 StatusOr<Bytes> sign_sha256_digest(Sha256Signer& signer, std::span<const std::uint8_t> digest);
 
 }  // namespace ktarn::platform::software
