@@ -125,9 +125,11 @@ void HostileDisplay::converse(int client) {
   if (!read_exactly(client, opening, 12, stopping_)) return;
   const auto padded = [](std::uint32_t length) { return length + (4 - length % 4) % 4; };
   std::string cookie;
+  std::string greeting = x11_greeting();
+  if (lie_ == Lie::kGreetingOverstated) greeting[24] = greeting[25] = '\xff';  // vendor length
   if (!read_exactly(client, cookie, padded(get(opening, 6, 2)) + padded(get(opening, 8, 2)),
                     stopping_) ||
-      !write_all(client, x11_greeting(), stopping_)) {
+      !write_all(client, greeting, stopping_)) {
     return;
   }
   for (std::uint16_t sequence = 1;; ++sequence) {

@@ -14,6 +14,7 @@ namespace ktarn::e2e {
 
 enum class Lie {
   kNone,                // one monitor; the active window is owned by `pid`, of class `wm_class`
+  kGreetingOverstated,  // the greeting states a vendor name longer than the whole greeting
   kActiveWindowUnsent,  // _NET_ACTIVE_WINDOW's reply states one item and holds none
   kPidUnsent,           // likewise _NET_WM_PID's
   kClassOverstated,     // WM_CLASS's reply states 64 KiB of value and holds the class alone

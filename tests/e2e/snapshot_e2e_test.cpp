@@ -204,6 +204,7 @@ TEST(SnapshotEndToEnd, AServerThatLiesOrFloodsIsGivenUpOnInBoundedMemory) {
       {Lie::kNone, probe, answered + "\"KtarnProbe\",", "honest"},
       {Lie::kNone, "ktarn-test" + std::string(1, '\0') + std::string(5000, 'K'),
        answered + "\"unknown\",", "a class longer than a name"},
+      {Lie::kGreetingOverstated, probe, kNoDisplay, "greeting overstated"},
       {Lie::kActiveWindowUnsent, probe, kNoForeground, "active window stated, not sent"},
       {Lie::kPidUnsent, probe, kNoForeground, "process id stated, not sent"},
       {Lie::kClassOverstated, probe, kNoForeground, "class overstated"},

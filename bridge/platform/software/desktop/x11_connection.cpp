@@ -88,7 +88,6 @@ bool X11Connection::greet(std::string_view cookie_kind, std::string_view cookie,
   const std::optional<std::uint32_t> root = root_of_screen(setup, screen);
   if (!root) return fail(DisplayFailure::kFalseReply);
   root_ = *root;
-  taken_ = 0;
   return true;
 }
 
