@@ -217,6 +217,20 @@ bool HostileDisplay::answer(int client, const std::string& request, std::uint16_
     std::string value;
     bool unsent = false;
     std::uint32_t stated = 0;  // the value's length when it is not the length sent
+    if (window == kActiveWindow && property == kWmClassAtom && lie_ == Lie::kClassUnasked) {
+      // Sent a block at a time: a child started while the test held it all would count it.
+      constexpr std::uint32_t kSize = 16U << 20;
+      std::string fields;
+      put(fields, kStringAtom, 4);
+      put(fields, 0, 4);
+      put(fields, kSize, 4);
+      if (!write_all(client, reply_head(8, sequence, kSize / 4, fields), stopping_)) return false;
+      const std::string block(64 * 1024, 'K');
+      for (std::size_t sent = 0; sent < kSize; sent += block.size()) {
+        if (!write_all(client, block, stopping_)) return false;
+      }
+      return true;
+    }
     if (window == kRoot && property == kActiveWindowAtom) {
       type = kWindowAtom;
       format = 32;
@@ -230,11 +244,11 @@ bool HostileDisplay::answer(int client, const std::string& request, std::uint16_
     } else if (window == kActiveWindow && property == kWmClassAtom) {
       type = kStringAtom;
       format = 8;
-      value = lie_ == Lie::kClassUnasked ? std::string(16 << 20, 'K') : wm_class_;
+      value = wm_class_;
       if (lie_ == Lie::kClassOverstated) stated = 64 * 1024;
     }
     std::uint32_t after = 0;
-    if (lie_ != Lie::kClassUnasked && value.size() > asked) {
+    if (value.size() > asked) {
       after = static_cast<std::uint32_t>(value.size() - asked);
       value.resize(asked);
     }

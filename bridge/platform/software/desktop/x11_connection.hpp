@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "base/file_descriptor.hpp"
 #include "bridge/platform/software/desktop/display_backend.hpp"
