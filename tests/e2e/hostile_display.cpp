@@ -126,7 +126,8 @@ void HostileDisplay::converse(int client) {
   const auto padded = [](std::uint32_t length) { return length + (4 - length % 4) % 4; };
   std::string cookie;
   std::string greeting = x11_greeting();
-  if (lie_ == Lie::kGreetingOverstated) greeting[24] = greeting[25] = '\xff';  // vendor length
+  // A vendor name of 8 bytes stated and none sent: the screen that follows is 8 bytes short.
+  if (lie_ == Lie::kGreetingOverstated) greeting[24] = 8;
   if (!read_exactly(client, cookie, padded(get(opening, 6, 2)) + padded(get(opening, 8, 2)),
                     stopping_) ||
       !write_all(client, greeting, stopping_)) {
@@ -161,7 +162,11 @@ bool HostileDisplay::answer(int client, const std::string& request, std::uint16_
     put(event, sequence, 2);
     put(event, generic ? (1U << 20) / 4 : 0, 4);
     event.resize(32, '\0');
-    if (generic) return stream(client, event, chunk);
+    if (generic) {  // each one a megabyte long
+      std::string events = event;
+      events.resize(32 + (1U << 20), '\0');
+      return stream(client, "", events);
+    }
     std::string events;
     while (events.size() < chunk.size()) events += event;
     return stream(client, "", events);

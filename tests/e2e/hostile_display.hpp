@@ -14,7 +14,7 @@ namespace ktarn::e2e {
 
 enum class Lie {
   kNone,                // one monitor; the active window is owned by `pid`, of class `wm_class`
-  kGreetingOverstated,  // the greeting states a vendor name longer than the whole greeting
+  kGreetingOverstated,  // the greeting states a vendor name it does not hold
   kActiveWindowUnsent,  // _NET_ACTIVE_WINDOW's reply states one item and holds none
   kPidUnsent,           // likewise _NET_WM_PID's
   kClassOverstated,     // WM_CLASS's reply states 64 KiB of value and holds the class alone
@@ -22,7 +22,7 @@ enum class Lie {
   kMonitorsUnsent,      // GetMonitors states 1000 monitors and lists none
   kEndlessReply,        // every reply states 1 GiB and streams it until the client goes
   kEventFlood,          // events without end instead of any reply
-  kGenericEventFlood,   // likewise, each event stating 1 MiB more and streaming it
+  kGenericEventFlood,   // likewise, each a generic event of 1 MiB
 };
 
 class HostileDisplay {
