@@ -68,6 +68,8 @@ DisplayAnswer<X11Connection> X11Connection::open(Deadline deadline) {
 // greeting is at most 256 KiB by its 16-bit length, and is read whole.
 bool X11Connection::greet(std::string_view cookie_kind, std::string_view cookie, int screen) {
   std::vector<std::uint8_t> sent{'l', 0, 11, 0, 0, 0};
+  // Room for all of it at once, so that no copy of the secret is left behind by a reallocation.
+  sent.reserve(12 + cookie_kind.size() + cookie.size() + 6);
   for (const std::size_t length : {cookie_kind.size(), cookie.size(), std::size_t{0}}) {
     sent.push_back(static_cast<std::uint8_t>(length));
     sent.push_back(static_cast<std::uint8_t>(length >> 8));

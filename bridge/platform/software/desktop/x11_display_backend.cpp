@@ -31,7 +31,7 @@ constexpr std::size_t kOutputSize = 4;
 // name and far longer than any real class. A class that does not end within them is no name.
 constexpr std::uint32_t kClassUnits = 256;
 
-// A reply that is exactly its 32-byte head.
+// Replies of a fixed size carry nothing past their 32-byte head.
 constexpr std::size_t kFixedReply = 0;
 
 struct Property {
