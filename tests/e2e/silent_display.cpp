@@ -16,9 +16,9 @@ namespace {
 constexpr int kFirstDisplayPort = 6000;
 constexpr int kQueueFillers = 4;
 
-// The server's answer to a little-endian client's opening: success, protocol 11.0, and one screen
-// of 640 x 480 whose root is window 0x100, with no pixmap formats and no depths listed.
-std::string greeting() {
+}  // namespace
+
+std::string x11_greeting() {
   std::string bytes;
   const auto put = [&bytes](std::uint32_t value, int size) {
     for (int at = 0; at < size; ++at) bytes.push_back(static_cast<char>(value >> (8 * at)));
@@ -59,8 +59,6 @@ std::string greeting() {
   return bytes;
 }
 
-}  // namespace
-
 SilentDisplay::SilentDisplay(Silence silence) {
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
@@ -95,7 +93,7 @@ SilentDisplay::~SilentDisplay() {
 }
 
 void SilentDisplay::greet_and_hold() {
-  const std::string welcome = greeting();
+  const std::string welcome = x11_greeting();
   while (!stopping_) {
     pollfd waiting{listener_, POLLIN, 0};
     if (poll(&waiting, 1, 50) <= 0) continue;

@@ -9,6 +9,10 @@
 
 namespace ktarn::e2e {
 
+// The server's answer to a little-endian client's opening: success, protocol 11.0, and one screen
+// of 640 x 480 whose root is window 0x100, with no pixmap formats and no depths listed.
+std::string x11_greeting();
+
 enum class Silence {
   kBeforeGreeting,   // connections are taken but nothing is ever read or written
   kBeforeAccepting,  // the queue of waiting connections is full: connecting never completes

@@ -13,8 +13,20 @@
 #include <string>
 
 #include "e2e/companion_process.hpp"
+#include "e2e/hostile_display.hpp"
 #include "e2e/silent_display.hpp"
 #include "tools/private_display/xvfb_server.hpp"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KTARN_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KTARN_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifndef KTARN_ADDRESS_SANITIZER
+#define KTARN_ADDRESS_SANITIZER 0
+#endif
 
 extern char** environ;
 
@@ -28,6 +40,9 @@ using private_display::XvfbServer;
 constexpr const char* kRequest = "{\"id\":\"s1\",\"type\":\"snapshot\"}\n";
 constexpr const char* kNoDisplay =
     "{\"error\":\"macOS active display observation unavailable\",\"id\":\"s1\",\"ok\":false}\n";
+constexpr const char* kNoForeground =
+    "{\"error\":\"macOS foreground application observation unavailable\",\"id\":\"s1\","
+    "\"ok\":false}\n";
 
 // A child of the test, ended and reaped on destruction.
 class TestChild {
@@ -167,6 +182,60 @@ TEST(SnapshotEndToEnd, AServerThatNeverAnswersIsGivenUpOnAndTheNextRequestIsAnsw
     EXPECT_LT(took, std::chrono::seconds(8));
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.exit_status, 0);
+  }
+}
+
+// A server whose reply does not hold what it states, that sends more than was asked for, or
+// that floods the connection, fails the question at once: nothing past a reply is read, the
+// answer stays one short line, and the companion's memory stays small. A class longer than a name
+// is no name; the snapshot then names the foreground process "unknown".
+TEST(SnapshotEndToEnd, AServerThatLiesOrFloodsIsGivenUpOnInBoundedMemory) {
+  const std::string probe("ktarn-test\0KtarnProbe\0", 22);
+  const std::string answered =
+      "{\"id\":\"s1\",\"ok\":true,\"result\":{\"captureMethod\":\"one-second-snapshot\","
+      "\"displayCount\":1,\"foregroundPid\":" +
+      std::to_string(getpid()) + ",\"foregroundProcess\":";
+  const struct {
+    Lie lie;
+    std::string wm_class;
+    std::string expected;  // the snapshot's answer, or its start
+    const char* label;
+  } cases[] = {
+      {Lie::kNone, probe, answered + "\"KtarnProbe\",", "honest"},
+      {Lie::kNone, "ktarn-test" + std::string(1, '\0') + std::string(5000, 'K'),
+       answered + "\"unknown\",", "a class longer than a name"},
+      {Lie::kGreetingOverstated, probe, kNoDisplay, "greeting overstated"},
+      {Lie::kActiveWindowUnsent, probe, kNoForeground, "active window stated, not sent"},
+      {Lie::kPidUnsent, probe, kNoForeground, "process id stated, not sent"},
+      {Lie::kClassOverstated, probe, kNoForeground, "class overstated"},
+      {Lie::kClassUnasked, probe, kNoForeground, "a 16 MiB class sent unasked"},
+      {Lie::kMonitorsUnsent, probe, kNoDisplay, "monitors stated, not listed"},
+      {Lie::kEndlessReply, probe, kNoDisplay, "a reply of 1 GiB"},
+      {Lie::kEventFlood, probe, kNoDisplay, "events without end"},
+      {Lie::kGenericEventFlood, probe, kNoDisplay, "generic events of 1 MiB"},
+  };
+  long honest_peak_kib = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const HostileDisplay server(c.lie, getpid(), c.wm_class);
+    ASSERT_FALSE(server.display_name().empty());
+    ProcessOptions options;
+    options.environment = {{"DISPLAY", server.display_name()}};
+    options.timeout_seconds = 20;
+    const auto started = std::chrono::steady_clock::now();
+    const ProcessResult result =
+        run_companion(options, std::string(kRequest) + "{\"id\":\"h1\",\"type\":\"health\"}\n");
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_TRUE(result.out.starts_with(c.expected)) << result.out.substr(0, 400);
+    EXPECT_NE(result.out.find("{\"id\":\"h1\",\"ok\":true,"), std::string::npos);
+    EXPECT_LT(result.out.size(), 16U * 1024U);
+    EXPECT_LT(took, std::chrono::seconds(2)) << "the lie was found only by the deadline";
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exit_status, 0);
+    // The sanitizers' own memory dwarfs the companion's: there, the bound is the honest run's.
+    if (c.lie == Lie::kNone && honest_peak_kib == 0) honest_peak_kib = result.peak_rss_kib;
+    const long bound_kib = KTARN_ADDRESS_SANITIZER ? honest_peak_kib + 8 * 1024 : 32 * 1024;
+    EXPECT_LE(result.peak_rss_kib, bound_kib);
   }
 }
 

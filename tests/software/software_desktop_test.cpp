@@ -223,6 +223,16 @@ TEST(SoftwareDesktopTest, WithoutAReachableDisplayThereIsNothingToObserve) {
   }
 }
 
+// An object the desktop did not hand out is answered as a missing application is, as the
+// keychain answers an object not its own with a parameter error rather than ending the call.
+TEST(SoftwareDesktopTest, AnObjectOfAnotherKindIsNoApplication) {
+  class Foreign final : public Object {};
+  SoftwareDesktop desktop;
+  const Foreign foreign;
+  EXPECT_EQ(desktop.process_identifier(foreign), 0);
+  EXPECT_EQ(desktop.localized_name(foreign), std::nullopt);
+}
+
 volatile sig_atomic_t test_alarms = 0;
 void count_test_alarm(int /*signal*/) {
   test_alarms = test_alarms + 1;

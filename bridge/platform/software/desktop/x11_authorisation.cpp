@@ -1,7 +1,6 @@
-#ifdef KTARN_WITH_X11
-
 #include "bridge/platform/software/desktop/x11_authorisation.hpp"
 
+#include <X11/X.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/crypto.h>
@@ -31,14 +30,14 @@ bool server_address(int socket, ServerAddress& server) {
     const auto* ip_bytes = reinterpret_cast<const char*>(&ip);
     if (IN6_IS_ADDR_V4MAPPED(&ip)) {
       const std::string v4(ip_bytes + 12, 4);  // an IPv4 peer reached through an IPv6 socket
-      if (v4 != std::string("\x7f\0\0\x01", 4)) server = {XCB_FAMILY_INTERNET, v4};
+      if (v4 != std::string("\x7f\0\0\x01", 4)) server = {FamilyInternet, v4};
     } else if (!IN6_IS_ADDR_LOOPBACK(&ip)) {
-      server = {XCB_FAMILY_INTERNET_6, std::string(ip_bytes, sizeof ip)};
+      server = {FamilyInternet6, std::string(ip_bytes, sizeof ip)};
     }
   } else if (peer.ss_family == AF_INET) {
     const in_addr& ip = reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr;
     if (ip.s_addr != htonl(INADDR_LOOPBACK)) {
-      server = {XCB_FAMILY_INTERNET, std::string(reinterpret_cast<const char*>(&ip), sizeof ip)};
+      server = {FamilyInternet, std::string(reinterpret_cast<const char*>(&ip), sizeof ip)};
     }
   } else if (peer.ss_family != AF_UNIX) {
     return false;
@@ -63,8 +62,16 @@ X11Authorisation::X11Authorisation(int socket, int display) {
   entry_ = XauGetBestAuthByAddr(server.family, static_cast<unsigned short>(server.address.size()),
                                 server.address.data(), static_cast<unsigned short>(number.size()),
                                 number.data(), 1, kinds.data(), kind_lengths.data());
-  if (entry_ == nullptr) return;
-  info_ = {entry_->name_length, entry_->name, entry_->data_length, entry_->data};
+}
+
+std::string_view X11Authorisation::kind() const {
+  if (entry_ == nullptr || entry_->name == nullptr) return {};
+  return {entry_->name, entry_->name_length};
+}
+
+std::string_view X11Authorisation::secret() const {
+  if (entry_ == nullptr || entry_->data == nullptr) return {};
+  return {entry_->data, entry_->data_length};
 }
 
 X11Authorisation::~X11Authorisation() {
@@ -74,5 +81,3 @@ X11Authorisation::~X11Authorisation() {
 }
 
 }  // namespace ktarn::platform::software
-
-#endif

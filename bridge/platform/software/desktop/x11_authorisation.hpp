@@ -5,7 +5,8 @@
 #pragma once
 
 #include <X11/Xauth.h>
-#include <xcb/xcb.h>
+
+#include <string_view>
 
 namespace ktarn::platform::software {
 
@@ -16,13 +17,13 @@ class X11Authorisation {
   X11Authorisation(const X11Authorisation&) = delete;
   X11Authorisation& operator=(const X11Authorisation&) = delete;
 
-  // The cookie for the connection's opening, or nullptr when the file holds none: the server
-  // may admit the user without one.
-  xcb_auth_info_t* info() { return entry_ != nullptr ? &info_ : nullptr; }
+  // The cookie's kind and its secret bytes for the connection's opening; both empty when the
+  // file holds none: the server may admit the user without one.
+  std::string_view kind() const;
+  std::string_view secret() const;
 
  private:
   Xauth* entry_ = nullptr;
-  xcb_auth_info_t info_{};
 };
 
 }  // namespace ktarn::platform::software

@@ -1,5 +1,3 @@
-#ifdef KTARN_WITH_X11
-
 #include "bridge/platform/software/desktop/x11_socket.hpp"
 
 #include <netdb.h>
@@ -85,12 +83,6 @@ FileDescriptor connect_tcp(std::string host, int display, Deadline deadline) {
 
 }  // namespace
 
-int milliseconds_left(Deadline deadline) {
-  const auto left =
-      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX));
-}
-
 std::optional<DisplaySocket> connect_display(const char* name, Deadline deadline) {
   if (name == nullptr || *name == '\0') return std::nullopt;
   char* parsed_host = nullptr;
@@ -112,5 +104,3 @@ std::optional<DisplaySocket> connect_display(const char* name, Deadline deadline
 }
 
 }  // namespace ktarn::platform::software
-
-#endif

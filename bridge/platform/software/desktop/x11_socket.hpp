@@ -4,18 +4,12 @@
 // ".S" to choose screen S.
 #pragma once
 
-#include <chrono>
 #include <optional>
-#include <utility>
 
 #include "base/file_descriptor.hpp"
+#include "bridge/platform/software/desktop/read_deadline.hpp"
 
 namespace ktarn::platform::software {
-
-using Deadline = std::chrono::steady_clock::time_point;
-
-// Whole milliseconds left until the deadline, rounded up; 0 once it has passed.
-int milliseconds_left(Deadline deadline);
 
 struct DisplaySocket {
   FileDescriptor socket;  // connected, non-blocking, closed on exec
