@@ -17,7 +17,6 @@
 
 #ifdef KTARN_WITH_X11
 #include <X11/Xauth.h>
-#include <xcb/randr.h>
 #include <xcb/xcb.h>
 #endif
 
@@ -42,10 +41,8 @@ void touch_libraries() {
   (void)sql;
 #ifdef KTARN_WITH_X11
   volatile auto open = &xcb_connect_to_fd;
-  volatile auto monitors = &xcb_randr_get_monitors;
   volatile auto cookie = &XauGetBestAuthByAddr;
   (void)open;
-  (void)monitors;
   (void)cookie;
 #endif
 }

@@ -25,6 +25,8 @@ class Desktop {
 
   // NSWorkspace sharedWorkspace frontmostApplication: the frontmost application, or none.
   virtual Ref frontmost_application() = 0;
+  // An object the desktop did not hand out is answered as no application (0, none), as a keychain
+  // answers one with errSecParam.
   // processIdentifier of an application; 0 or below counts as no application.
   virtual std::int32_t process_identifier(const Object& application) = 0;
   // localizedName of an application (valid UTF-8), or none.

@@ -19,10 +19,10 @@ class ScriptedApplication final : public CountedObject {
   ScriptedDesktop::Application application_;
 };
 
-const ScriptedDesktop::Application& application_of(const Object& object) {
+// An object this desktop did not hand out is no application, as on every desktop.
+const ScriptedDesktop::Application* application_of(const Object& object) {
   const auto* application = dynamic_cast<const ScriptedApplication*>(&object);
-  if (application == nullptr) throw PlatformException("not an application of this desktop");
-  return application->application();
+  return application == nullptr ? nullptr : &application->application();
 }
 
 }  // namespace
@@ -49,12 +49,14 @@ Ref ScriptedDesktop::frontmost_application() {
 
 std::int32_t ScriptedDesktop::process_identifier(const Object& application) {
   enter("processIdentifier");
-  return application_of(application).pid;
+  const Application* found = application_of(application);
+  return found == nullptr ? 0 : found->pid;
 }
 
 std::optional<std::string> ScriptedDesktop::localized_name(const Object& application) {
   enter("localizedName");
-  return application_of(application).localized_name;
+  const Application* found = application_of(application);
+  return found == nullptr ? std::nullopt : found->localized_name;
 }
 
 std::unique_ptr<std::int32_t[]> ScriptedDesktop::calloc_pid_block(std::size_t count) {
