@@ -263,12 +263,17 @@ std::optional<Bytes> SoftwareKeychain::sec_key_create_signature(const Object& ke
     return std::nullopt;
   }
   Sha256Signer* signer = as_key(key)->signer();
-  auto signature = signer ? sign_sha256_digest(*signer, data) : std::nullopt;
-  if (!signature) {
+  if (signer != nullptr && as_key(key)->item().in_tpm()) {
+    const SecretBytes& blob = as_key(key)->item().private_key;
+    auto made = tpm_.sign(*signer, blob.view(), data);
     // The TPM may have gone since the key was loaded: the next use loads it again, and says so.
-    if (as_key(key)->item().in_tpm()) decoded_keys_.forget_tpm_key();
-    error = error_object(errSecInternalComponent);
+    if (!made) decoded_keys_.forget_tpm_key();
+    if (!made) error = error_object(status_from_tpm_failure(made.error()));
+    if (made && made->reloaded) decoded_keys_.remember(blob, std::move(*made->reloaded), true);
+    return made ? std::optional<Bytes>(std::move(made->signature)) : std::nullopt;
   }
+  auto signature = signer ? sign_sha256_digest(*signer, data) : std::nullopt;
+  if (!signature) error = error_object(errSecInternalComponent);
   return signature;
 }
 
