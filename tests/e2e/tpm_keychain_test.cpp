@@ -195,7 +195,8 @@ TEST(TpmKeychain, ARunningCompanionFollowsItsTpmStackAndWritesNothingToStandardE
        [](Stack& s) { s.manager().resume(); }},
       {"the TPM behind the manager stopped, then let go on", [](Stack& s) { s.tpm().pause(); },
        true, [](Stack& s) { s.tpm().resume(); }},
-      {"the manager's bus killed", [](Stack& s) { s.manager().kill_bus(); }, true, nullptr},
+      // The manager's clients reach it through a socket of their own once connected.
+      {"the manager's bus killed", [](Stack& s) { s.manager().kill_bus(); }, false, nullptr},
   };
   for (const Case& each : cases) {
     SCOPED_TRACE(each.what);
