@@ -414,6 +414,27 @@ TEST_F(TpmKeyTest, AFullTpmIsToldApartFromAKeyItRefuses) {
   EXPECT_EQ(attempt(keys, *made, Use::kSign), std::nullopt) << "once the slots are flushed";
 }
 
+// Unorderly restarts (crashes, power losses) after the key was used put the TPM into
+// dictionary-attack lockout; a key that lockout stops is reported as such, not as refused.
+TEST_F(TpmKeyTest, LockoutIsToldApartFromAKeyTheTpmRefuses) {
+  SoftwareTpm crashing;
+  ASSERT_TRUE(crashing.running());
+  ScopedTcti pointed(crashing.tcti());
+  TpmKeys keys;
+  auto made = keys.create_rsa_key(2048);
+  ASSERT_TRUE(made);
+  std::optional<TpmFailure> failed;
+  for (int restart = 0; restart < 6 && !failed; ++restart) {
+    failed = attempt(keys, *made, Use::kSign);
+    if (!failed) {
+      ASSERT_TRUE(crashing.restart());
+    }
+  }
+  ASSERT_TRUE(failed) << "no lockout";
+  EXPECT_EQ(*failed, TpmFailure::kLockedOut);
+  EXPECT_TRUE(keys.load(made->blob)) << "the key is still there to read";
+}
+
 // Standard error, as the TSS beneath the provider would use it on every failure, stays empty.
 TEST_F(TpmKeyTest, FailuresWriteNothingToStandardError) {
   std::FILE* capture = std::tmpfile();
