@@ -266,6 +266,23 @@ TEST(TpmKeychain, TheToolWritesOnlyItsOwnLineWhenTheTpmStackIsGone) {
   EXPECT_EQ(run_tool(home.path(), home, {"status"}).out, "unlocked storage=software\n");
 }
 
+// An empty TPM variable counts as unset: a simulator on its well-known loopback port, which any
+// local user could start, is never taken for the TPM.
+TEST(TpmKeychain, AnEmptyTpmVariableNeverTakesASimulator) {
+  if (std::string missing = ktarn::testing::software_tpm_missing(); !missing.empty()) {
+    GTEST_SKIP() << missing;
+  }
+  if (std::filesystem::exists("/dev/tpmrm0")) GTEST_SKIP() << "this machine has a TPM";
+  constexpr int kSimulatorPort = 2321;
+  const ktarn::testing::SoftwareTpm squatter(kSimulatorPort);
+  if (!squatter.running()) GTEST_SKIP() << "the simulator port is busy";
+  const TemporaryHome home;
+  const ToolResult made = run_tool(home.path(), home, {"create", "--tpm"}, {"TPM2OPENSSL_TCTI="});
+  EXPECT_EQ(made.exit_status, 1);
+  EXPECT_EQ(made.err, "ktarn-keychain: no TPM is reachable; nothing was created (OSStatus -36)\n");
+  EXPECT_EQ(run_tool(home.path(), home, {"status"}).out, "missing\n");
+}
+
 TEST(TpmKeychain, CreateTpmWithoutATpmFailsAndMakesNothing) {
   const TemporaryHome home;
   const ToolResult made =
