@@ -4,7 +4,6 @@
 #include <dlfcn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 
 #include <array>
 #include <condition_variable>

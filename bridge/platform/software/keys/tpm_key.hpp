@@ -3,12 +3,14 @@
 // the rest of the process keeps OpenSSL's default context untouched. The TPM reached is the
 // kernel's resource manager unless the provider's TCTI variable (TPM2OPENSSL_TCTI) names another;
 // an empty variable counts as unset. Nothing the TPM stack's libraries log reaches standard
-// error. Every TPM call has a bound; one that does not return within it is cut and fails as if no
-// TPM answered. A connection found dead is made again once, within the same call, before the call
-// fails. A TPM key's stored form is the provider's TPM-wrapped blob
-// (the DER "TSS2 PRIVATE KEY" structure): the private half in it is encrypted under a key that
-// never leaves the TPM that made it, so the blob is useless on any other TPM, or on the same one
-// after it was cleared.
+// error. Every TPM call has a bound; one that does not return within it is cut (its sockets shut
+// down by a watchdog thread, the only thread this adds, which never calls into the provider) and
+// fails as if no TPM answered. A connection found dead is made again once, within the same call,
+// before the call fails. A TPM key's stored form is the provider's TPM-wrapped blob (the DER
+// "TSS2 PRIVATE KEY" structure): the private half in it is encrypted under a key that never leaves
+// the TPM that made it, so the blob is useless on any other TPM, or on the same one after it was
+// cleared. The provider makes keys without the attribute that would exempt them from the TPM's
+// dictionary-attack lockout, and has no parameter to set it.
 #pragma once
 
 #include <chrono>
@@ -52,6 +54,7 @@ struct CreatedTpmKey {
   Bytes blob;
 };
 
+// A signature, and the key loaded again to make it when the one asked for had lost its TPM.
 struct TpmSignature {
   Bytes signature;
   std::optional<DecodedKey> reloaded;
