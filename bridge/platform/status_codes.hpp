@@ -28,5 +28,7 @@ inline constexpr OSStatus errSecInteractionNotAllowed = -25308;
 inline constexpr OSStatus errSecKeySizeNotAllowed = -25311;
 inline constexpr OSStatus errSecDataNotAvailable = -25316;
 inline constexpr OSStatus errSecDecode = -26275;
+inline constexpr OSStatus errSecServiceNotAvailable = -67585;
+inline constexpr OSStatus errSecQuotaExceeded = -67596;
 
 }  // namespace ktarn::platform

@@ -44,6 +44,10 @@ class StorageUnderTest {
   void stop_tpm() {
     if (tpm_) tpm_->stop();
   }
+  // The software TPM and its resource manager, for a test that kills, stops or restarts them;
+  // a kTpm storage that is testable has both.
+  ktarn::testing::SoftwareTpm& tpm() { return *tpm_; }
+  ktarn::testing::TpmResourceManager& manager() { return *manager_; }
 
  private:
   KeyStorage storage_;

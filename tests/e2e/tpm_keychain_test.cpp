@@ -7,8 +7,11 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <thread>
 
 #include "e2e/key_storage.hpp"
 #include "e2e/keychain_session.hpp"
@@ -170,6 +173,114 @@ TEST(TpmKeychain, NewKeysGoWhereTheKeychainSays) {
     EXPECT_TRUE(items->front().ends_with(std::string(" storage=") + each.listed_storage))
         << items->front();
   }
+}
+
+// A companion whose TPM stack is disrupted between requests: the request right after fails or
+// not, the first one after the stack is mended succeeds, no request waits on a stopped stack for
+// much longer than the bound (30 seconds), and nothing of any library reaches standard error.
+TEST(TpmKeychain, ARunningCompanionFollowsItsTpmStackAndWritesNothingToStandardError) {
+  using Stack = StorageUnderTest;
+  struct Case {
+    const char* what;
+    void (*disrupt)(Stack&);
+    bool next_sign_fails;
+    void (*mend)(Stack&);  // none: the stack stays broken
+  };
+  const Case cases[] = {
+      {"the manager restarted", [](Stack& s) { ASSERT_TRUE(s.manager().restart()); }, false,
+       nullptr},
+      {"the manager killed, then started again", [](Stack& s) { s.manager().kill(); }, true,
+       [](Stack& s) { ASSERT_TRUE(s.manager().restart()); }},
+      {"the manager stopped, then let go on", [](Stack& s) { s.manager().pause(); }, true,
+       [](Stack& s) { s.manager().resume(); }},
+      {"the TPM behind the manager stopped, then let go on", [](Stack& s) { s.tpm().pause(); },
+       true, [](Stack& s) { s.tpm().resume(); }},
+      // The manager's clients reach it through a socket of their own once connected.
+      {"the manager's bus killed", [](Stack& s) { s.manager().kill_bus(); }, false, nullptr},
+  };
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.what);
+    StorageUnderTest storage(KeyStorage::kTpm);
+    KTARN_SKIP_UNLESS_TESTABLE(storage);
+    const TemporaryHome home;
+    ASSERT_EQ(storage.make_keychain(home), "");
+    CompanionProcess running(storage.companion_options(home));
+    const auto before = ask_each(running, {key_request("k"), sign_request("s")});
+    ASSERT_TRUE(before.at(0).ok && before.at(1).ok) << before[0].error << before[1].error;
+    each.disrupt(storage);
+    const auto start = std::chrono::steady_clock::now();
+    const auto next = ask_each(running, {sign_request("next")});
+    ASSERT_EQ(next.size(), 1u) << "no answer";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40));
+    EXPECT_EQ(next[0].ok, !each.next_sign_fails) << next[0].error;
+    if (each.mend != nullptr) {
+      each.mend(storage);
+      const auto mended = ask_each(running, {sign_request("mended"), key_request("k")});
+      ASSERT_EQ(mended.size(), 2u);
+      EXPECT_TRUE(mended[0].ok) << "the first signature after: " << mended[0].error;
+      EXPECT_EQ(mended[1].key_id, before[0].key_id);
+    }
+    const ProcessResult ended = running.finish();
+    EXPECT_EQ(ended.exit_status, 0);
+    EXPECT_EQ(ended.err, "");
+  }
+}
+
+// Making the key is cut off by the manager's death; the next request makes it.
+TEST(TpmKeychain, ACreationCutOffByTheTpmStacksDeathIsMadeByTheNextRequest) {
+  for (const int delay : {50, 125}) {
+    SCOPED_TRACE(std::to_string(delay) + " ms into it");
+    StorageUnderTest storage(KeyStorage::kTpm);
+    KTARN_SKIP_UNLESS_TESTABLE(storage);
+    const TemporaryHome home;
+    ASSERT_EQ(storage.make_keychain(home), "");
+    CompanionProcess running(storage.companion_options(home));
+    ASSERT_TRUE(running.write(key_request("cut") + "\n"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    ASSERT_TRUE(storage.manager().restart());
+    ASSERT_TRUE(running.read_line()) << "the cut request was not answered";
+    const auto after = ask_each(running, {key_request("k"), sign_request("s")});
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_TRUE(after[0].ok && after[1].ok) << after[0].error << after[1].error;
+    const ProcessResult ended = running.finish();
+    EXPECT_EQ(ended.exit_status, 0);
+    EXPECT_EQ(ended.err, "");
+  }
+}
+
+// The tool with its TPM's manager gone: one line on standard error for --tpm, none for create.
+TEST(TpmKeychain, TheToolWritesOnlyItsOwnLineWhenTheTpmStackIsGone) {
+  StorageUnderTest storage(KeyStorage::kTpm);
+  KTARN_SKIP_UNLESS_TESTABLE(storage);
+  storage.manager().kill();
+  const TemporaryHome tpm_home;
+  const ToolResult tpm_only =
+      run_tool(tpm_home.path(), tpm_home, {"create", "--tpm"}, storage.tool_environment());
+  EXPECT_EQ(tpm_only.exit_status, 1);
+  EXPECT_EQ(tpm_only.err,
+            "ktarn-keychain: no TPM is reachable; nothing was created (OSStatus -36)\n");
+  const TemporaryHome home;
+  const ToolResult plain = run_tool(home.path(), home, {"create"}, storage.tool_environment());
+  EXPECT_EQ(plain.exit_status, 0);
+  EXPECT_EQ(plain.err, "");
+  EXPECT_EQ(run_tool(home.path(), home, {"status"}).out, "unlocked storage=software\n");
+}
+
+// An empty TPM variable counts as unset: a simulator on its well-known loopback port, which any
+// local user could start, is never taken for the TPM.
+TEST(TpmKeychain, AnEmptyTpmVariableNeverTakesASimulator) {
+  if (std::string missing = ktarn::testing::software_tpm_missing(); !missing.empty()) {
+    GTEST_SKIP() << missing;
+  }
+  if (std::filesystem::exists("/dev/tpmrm0")) GTEST_SKIP() << "this machine has a TPM";
+  constexpr int kSimulatorPort = 2321;
+  const ktarn::testing::SoftwareTpm squatter(kSimulatorPort);
+  if (!squatter.running()) GTEST_SKIP() << "the simulator port is busy";
+  const TemporaryHome home;
+  const ToolResult made = run_tool(home.path(), home, {"create", "--tpm"}, {"TPM2OPENSSL_TCTI="});
+  EXPECT_EQ(made.exit_status, 1);
+  EXPECT_EQ(made.err, "ktarn-keychain: no TPM is reachable; nothing was created (OSStatus -36)\n");
+  EXPECT_EQ(run_tool(home.path(), home, {"status"}).out, "missing\n");
 }
 
 TEST(TpmKeychain, CreateTpmWithoutATpmFailsAndMakesNothing) {

@@ -63,6 +63,10 @@ class LimitedKind final : public KeyKind {
     return Unexpected(errSecInternalComponent);
   }
   StatusOr<Pkey> public_half(const Pkey& key) override { return key; }
+  StatusOr<KeySignature> sign(Sha256Signer&, const SecretBytes&,
+                              std::span<const std::uint8_t>) override {
+    return Unexpected(errSecInternalComponent);
+  }
   WhenUnloadable when_unloadable() const override { return WhenUnloadable::kFailLookup; }
   AfterFailedUse after_failed_use() const override { return AfterFailedUse::kLoadAgain; }
   std::size_t loaded_limit() const override { return limit_; }

@@ -10,11 +10,14 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "software_keychain_fixture.hpp"
 #include "support/software_tpm.hpp"
@@ -233,18 +236,26 @@ TEST_F(TpmKeyTest, NoTpmListeningIsReportedUnreachable) {
 
 // Without the variable the TSS would fall back to a simulator on its well-known loopback port,
 // which any local user can open; only the kernel's resource manager may stand in for the TPM.
+// An empty variable counts as none.
 TEST_F(TpmKeyTest, WithoutTheVariableASimulatorOnTheLoopbackIsNeverUsed) {
   if (std::filesystem::exists("/dev/tpmrm0")) GTEST_SKIP() << "this machine has a TPM";
   constexpr int kSimulatorPort = 2321;
   SoftwareTpm squatter(kSimulatorPort);
   if (!squatter.running()) GTEST_SKIP() << "the simulator port is busy";
-  ScopedTcti restored_afterwards(squatter.tcti());
-  ::unsetenv("TPM2OPENSSL_TCTI");
-  TpmKeys keys;
-  EXPECT_FALSE(keys.reachable());
-  auto created = keys.create_rsa_key(2048);
-  ASSERT_FALSE(created);
-  EXPECT_EQ(created.error(), TpmFailure::kUnreachable);
+  for (const bool empty : {false, true}) {
+    SCOPED_TRACE(empty ? "the variable empty" : "the variable unset");
+    ScopedTcti restored_afterwards(squatter.tcti());
+    if (empty) {
+      ::setenv("TPM2OPENSSL_TCTI", "", 1);
+    } else {
+      ::unsetenv("TPM2OPENSSL_TCTI");
+    }
+    TpmKeys keys;
+    EXPECT_FALSE(keys.reachable());
+    auto created = keys.create_rsa_key(2048);
+    ASSERT_FALSE(created);
+    EXPECT_EQ(created.error(), TpmFailure::kUnreachable);
+  }
 }
 
 // A TPM that stops answering is reported as such, and one that answers later is used again.
@@ -265,6 +276,166 @@ TEST_F(TpmKeyTest, TpmStoppedAfterUseIsUnreachableUntilOneAnswersAgain) {
   auto loaded = keys.load(created().blob);
   ASSERT_TRUE(loaded);
   EXPECT_TRUE(sign(*loaded));
+}
+
+enum class Use { kCreate, kLoad, kSign };
+
+// Nothing when the TPM did what was asked with the key (made in it, with its blob); otherwise
+// why not.
+std::optional<TpmFailure> attempt(TpmKeys& keys, const CreatedTpmKey& with, Use use) {
+  switch (use) {
+    case Use::kCreate: {
+      auto made = keys.create_rsa_key(2048);
+      return made ? std::nullopt : std::optional(made.error());
+    }
+    case Use::kLoad: {
+      auto loaded = keys.load(with.blob);
+      return loaded ? std::nullopt : std::optional(loaded.error());
+    }
+    case Use::kSign: {
+      auto made = keys.sign(*with.key.signer, with.blob, kDigest);
+      if (!made) return made.error();
+      return verifies(public_der(*with.key.key), kDigest, made->signature)
+                 ? std::nullopt
+                 : std::optional(TpmFailure::kFailed);
+    }
+  }
+  return TpmFailure::kFailed;
+}
+
+// A stopped TPM, or a stopped resource manager in front of it, holds no call past its bound, and
+// the first call once it goes on succeeds. (Behind a manager, as the kernel's is for a real TPM,
+// since what a cut call left loaded is flushed only by one.)
+TEST_F(TpmKeyTest, ACallToAStoppedTpmStackIsCutAtItsBoundAndTheNextOneSucceeds) {
+  if (std::string missing = ktarn::testing::resource_manager_missing(); !missing.empty()) {
+    GTEST_SKIP() << missing;
+  }
+  SoftwareTpm tpm;
+  ktarn::testing::TpmResourceManager manager(tpm);
+  ASSERT_TRUE(manager.running());
+  ktarn::testing::ScopedVariable bus("DBUS_SESSION_BUS_ADDRESS", manager.bus_address());
+  ScopedTcti pointed(manager.tcti());
+  constexpr TpmBounds kShort{std::chrono::seconds(4), std::chrono::seconds(2)};
+  TpmKeys keys(kShort);
+  auto made = keys.create_rsa_key(2048);
+  ASSERT_TRUE(made);
+  struct Case {
+    const char* what;
+    bool manager_stopped;  // otherwise the TPM behind it
+    Use use;
+    std::chrono::milliseconds bound;
+  };
+  const Case cases[] = {
+      {"the TPM stopped while making a key", false, Use::kCreate, kShort.creation},
+      {"the TPM stopped while loading a key", false, Use::kLoad, kShort.call},
+      {"the TPM stopped while signing", false, Use::kSign, kShort.call},
+      {"the manager stopped while making a key", true, Use::kCreate, kShort.creation},
+      {"the manager stopped while signing", true, Use::kSign, kShort.call},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.what);
+    auto loaded = keys.load(made->blob);
+    ASSERT_TRUE(loaded);
+    const CreatedTpmKey with{std::move(*loaded), made->blob};
+    test.manager_stopped ? manager.pause() : tpm.pause();
+    const auto start = std::chrono::steady_clock::now();
+    const auto failed = attempt(keys, with, test.use);
+    const auto took = std::chrono::steady_clock::now() - start;
+    test.manager_stopped ? manager.resume() : tpm.resume();
+    EXPECT_EQ(failed, TpmFailure::kUnreachable);
+    EXPECT_LT(took, test.bound + std::chrono::seconds(2));
+    EXPECT_EQ(attempt(keys, with, test.use), std::nullopt) << "once it goes on";
+  }
+}
+
+// A TPM that dies and comes back while a key is being made, or between uses, serves the next
+// call of the same process: the dead connection is made again, never kept.
+TEST_F(TpmKeyTest, ATpmThatDiedAndCameBackServesTheNextCall) {
+  using std::chrono::milliseconds;
+  struct Case {
+    const char* what;
+    Use use;
+    milliseconds death;  // after a key's creation began; zero: between calls
+  };
+  const Case cases[] = {
+      {"killed 50 ms into making a key", Use::kCreate, milliseconds(50)},
+      {"killed 125 ms into making a key", Use::kCreate, milliseconds(125)},
+      {"killed before making a key", Use::kCreate, milliseconds(0)},
+      {"killed before loading a key", Use::kLoad, milliseconds(0)},
+      {"killed before signing", Use::kSign, milliseconds(0)},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.what);
+    SoftwareTpm dying;
+    ASSERT_TRUE(dying.running());
+    ScopedTcti pointed(dying.tcti());
+    TpmKeys keys;
+    auto made = keys.create_rsa_key(2048);
+    ASSERT_TRUE(made);
+    if (test.death == milliseconds(0)) {
+      ASSERT_TRUE(dying.restart());
+    } else {
+      std::thread killer([&] {
+        std::this_thread::sleep_for(test.death);
+        dying.restart();
+      });
+      attempt(keys, *made, Use::kCreate);
+      killer.join();
+      ASSERT_TRUE(dying.running());
+    }
+    EXPECT_EQ(attempt(keys, *made, test.use), std::nullopt) << "the first call after it came back";
+  }
+}
+
+// A TPM whose slots for loaded keys are all taken says so; that is not a key it refuses, and the
+// key works once the slots are flushed (here by restarting the TPM, which has no resource manager
+// in front of it to flush what a failed load left behind).
+TEST_F(TpmKeyTest, AFullTpmIsToldApartFromAKeyItRefuses) {
+  SoftwareTpm full;
+  ASSERT_TRUE(full.running());
+  ScopedTcti pointed(full.tcti());
+  TpmKeys keys;
+  auto made = keys.create_rsa_key(2048);
+  ASSERT_TRUE(made);
+  std::vector<DecodedKey> held;
+  std::optional<TpmFailure> failed;
+  for (int i = 0; i < 16 && !failed; ++i) {
+    auto loaded = keys.load(made->blob);
+    if (loaded) {
+      held.push_back(std::move(*loaded));
+    } else {
+      failed = loaded.error();
+    }
+  }
+  ASSERT_TRUE(failed) << "the TPM took " << held.size() << " keys";
+  EXPECT_EQ(*failed, TpmFailure::kNoRoom);
+  auto another = keys.create_rsa_key(2048);
+  ASSERT_FALSE(another);
+  EXPECT_EQ(another.error(), TpmFailure::kNoRoom);
+  held.clear();
+  ASSERT_TRUE(full.restart());
+  EXPECT_EQ(attempt(keys, *made, Use::kSign), std::nullopt) << "once the slots are flushed";
+}
+
+// Unorderly restarts (crashes, power losses) after the key was used put the TPM into
+// dictionary-attack lockout; a key that lockout stops is reported as such, not as refused.
+TEST_F(TpmKeyTest, LockoutIsToldApartFromAKeyTheTpmRefuses) {
+  SoftwareTpm crashing;
+  ASSERT_TRUE(crashing.running());
+  ScopedTcti pointed(crashing.tcti());
+  TpmKeys keys;
+  auto made = keys.create_rsa_key(2048);
+  ASSERT_TRUE(made);
+  std::optional<TpmFailure> failed;
+  for (int restart = 0; restart < 6 && !failed; ++restart) {
+    failed = attempt(keys, *made, Use::kSign);
+    if (!failed) {
+      ASSERT_TRUE(crashing.restart());
+    }
+  }
+  ASSERT_TRUE(failed) << "no lockout";
+  EXPECT_EQ(*failed, TpmFailure::kLockedOut);
+  EXPECT_TRUE(keys.load(made->blob)) << "the key is still there to read";
 }
 
 // Standard error, as the TSS beneath the provider would use it on every failure, stays empty.

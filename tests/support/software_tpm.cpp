@@ -219,8 +219,31 @@ std::string SoftwareTpm::tcti() const {
 void SoftwareTpm::stop() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
+  ::kill(pid_, SIGCONT);  // a paused process ends only once it goes on
   ::waitpid(pid_, nullptr, 0);
   pid_ = -1;
+}
+
+bool SoftwareTpm::restart() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  // The killed process's ports may take a moment to be free again.
+  const auto deadline = std::chrono::steady_clock::now() + kStartDeadline;
+  while (!start_on(port_) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return running();
+}
+
+void SoftwareTpm::pause() {
+  if (pid_ > 0) ::kill(pid_, SIGSTOP);
+}
+
+void SoftwareTpm::resume() {
+  if (pid_ > 0) ::kill(pid_, SIGCONT);
 }
 
 ScopedVariable::ScopedVariable(std::string name, const std::string& value)
@@ -261,9 +284,47 @@ TpmResourceManager::TpmResourceManager(const SoftwareTpm& tpm) {
     stop();
     return;
   }
+  tpm_tcti_ = tpm.tcti();
+  if (!start_manager()) stop();
+}
+
+bool TpmResourceManager::start_manager() {
   manager_pid_ = ::fork();
-  if (manager_pid_ == 0) run_manager(bus_address_, tpm.tcti());
-  if (manager_pid_ < 0 || !wait_for_manager(bus_address_, manager_pid_)) stop();
+  if (manager_pid_ == 0) run_manager(bus_address_, tpm_tcti_);
+  if (manager_pid_ > 0 && wait_for_manager(bus_address_, manager_pid_)) return true;
+  if (manager_pid_ > 0) {
+    ::kill(manager_pid_, SIGKILL);
+    ::waitpid(manager_pid_, nullptr, 0);
+  }
+  manager_pid_ = -1;
+  return false;
+}
+
+void TpmResourceManager::kill() {
+  if (manager_pid_ <= 0) return;
+  ::kill(manager_pid_, SIGKILL);
+  ::waitpid(manager_pid_, nullptr, 0);
+  manager_pid_ = -1;
+}
+
+bool TpmResourceManager::restart() {
+  kill();
+  return bus_pid_ > 0 && start_manager();
+}
+
+void TpmResourceManager::pause() {
+  if (manager_pid_ > 0) ::kill(manager_pid_, SIGSTOP);
+}
+
+void TpmResourceManager::resume() {
+  if (manager_pid_ > 0) ::kill(manager_pid_, SIGCONT);
+}
+
+void TpmResourceManager::kill_bus() {
+  if (bus_pid_ <= 0) return;
+  ::kill(bus_pid_, SIGKILL);
+  ::waitpid(bus_pid_, nullptr, 0);
+  bus_pid_ = -1;
 }
 
 TpmResourceManager::~TpmResourceManager() {
@@ -274,6 +335,7 @@ void TpmResourceManager::stop() {
   for (pid_t* pid : {&manager_pid_, &bus_pid_}) {
     if (*pid <= 0) continue;
     ::kill(*pid, SIGTERM);
+    ::kill(*pid, SIGCONT);  // a paused process ends only once it goes on
     ::waitpid(*pid, nullptr, 0);
     *pid = -1;
   }

@@ -28,6 +28,12 @@ class SoftwareTpm {
   std::string tcti() const;
   // Stops the TPM; its clients find nothing listening afterwards.
   void stop();
+  // Kills the TPM at once, as a crash or a power loss would, and starts it again on the same port
+  // with the state it had; whether it runs again.
+  bool restart();
+  // Stops the TPM's process where it is (SIGSTOP), so that its clients wait, and lets it go on.
+  void pause();
+  void resume();
 
  private:
   bool start_on(int port);
@@ -53,6 +59,15 @@ class TpmResourceManager {
   TpmResourceManager& operator=(const TpmResourceManager&) = delete;
 
   bool running() const { return manager_pid_ > 0; }
+  // Kills the manager, as a crash would; its bus stays.
+  void kill();
+  // Kills the manager and starts another on the same bus; whether it serves again.
+  bool restart();
+  // Stops the manager's process where it is (SIGSTOP), and lets it go on.
+  void pause();
+  void resume();
+  // Kills the bus daemon, so that the manager's clients find their bus dead.
+  void kill_bus();
   // The provider's TCTI setting for it, which clients use with bus_address() as their
   // session bus (DBUS_SESSION_BUS_ADDRESS).
   std::string tcti() const { return "tabrmd:bus_type=session"; }
@@ -60,10 +75,12 @@ class TpmResourceManager {
 
  private:
   void stop();
+  bool start_manager();
 
   pid_t bus_pid_ = -1;
   pid_t manager_pid_ = -1;
   std::string bus_address_;
+  std::string tpm_tcti_;
 };
 
 // Sets an environment variable of this process for as long as the object lives, then restores

@@ -261,14 +261,24 @@ std::optional<Bytes> SoftwareKeychain::sec_key_create_signature(const Object& ke
     return std::nullopt;
   }
   const KeyObject& found = *as_key(key);
-  auto signature = found.signer() ? sign_sha256_digest(*found.signer(), data)
-                                  : StatusOr<Bytes>(Unexpected(errSecInternalComponent));
-  if (signature) return std::move(*signature);
-  if (found.kind().after_failed_use() == AfterFailedUse::kLoadAgain) {
-    decoded_keys_.forget(found.kind());
+  if (found.signer() == nullptr) {
+    error = error_object(errSecInternalComponent);
+    return std::nullopt;
   }
-  error = error_object(errSecInternalComponent);
-  return std::nullopt;
+  auto made = found.kind().sign(*found.signer(), found.item().private_key, data);
+  if (!made) {
+    // The key's device may have gone since it was loaded: the next use loads it again, and says
+    // why it cannot.
+    if (found.kind().after_failed_use() == AfterFailedUse::kLoadAgain) {
+      decoded_keys_.forget(found.kind());
+    }
+    error = error_object(made.error());
+    return std::nullopt;
+  }
+  if (made->reloaded) {
+    decoded_keys_.remember(found.item().private_key, std::move(*made->reloaded), found.kind());
+  }
+  return std::move(made->signature);
 }
 
 // A key that does not load is handed out unusable, or fails the lookup, as its kind says.

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <span>
 
 #include "bridge/platform/software/keys/decoded_key_cache.hpp"
 #include "bridge/platform/software/keys/rsa_key.hpp"
@@ -18,6 +20,13 @@ namespace ktarn::platform::software {
 struct NewKey {
   DecodedKey key;
   SecretBytes stored;
+};
+
+// A signature, and the key loaded again to make it when the one asked for could not sign (its
+// device gone and back since it was loaded); the keychain keeps that key in place of the old one.
+struct KeySignature {
+  Bytes signature;
+  std::optional<DecodedKey> reloaded;
 };
 
 // What the keychain does with a stored key of the kind that does not load.
@@ -51,6 +60,10 @@ class KeyKind {
   // The public half of a key of the kind as an ordinary OpenSSL key of the default context,
   // which encodes, verifies and compares like any other.
   virtual StatusOr<Pkey> public_half(const Pkey& key) = 0;
+  // RSASSA-PKCS1-v1_5 over the SHA-256 digest with a loaded key's signer; stored is what the key
+  // was loaded from, for a kind that may have to load it again to sign.
+  virtual StatusOr<KeySignature> sign(Sha256Signer& signer, const SecretBytes& stored,
+                                      std::span<const std::uint8_t> digest) = 0;
 
   virtual WhenUnloadable when_unloadable() const = 0;
   virtual AfterFailedUse after_failed_use() const = 0;

@@ -38,6 +38,13 @@ class SoftwareKeyKind final : public KeyKind {
   // The key is its own public half: encoding and verifying read only its public numbers.
   StatusOr<Pkey> public_half(const Pkey& key) override { return key; }
 
+  StatusOr<KeySignature> sign(Sha256Signer& signer, const SecretBytes& /*stored*/,
+                              std::span<const std::uint8_t> digest) override {
+    auto signature = sign_sha256_digest(signer, digest);
+    if (!signature) return Unexpected(signature.error());
+    return KeySignature{std::move(*signature), std::nullopt};
+  }
+
   WhenUnloadable when_unloadable() const override { return WhenUnloadable::kHandOutUnusable; }
   AfterFailedUse after_failed_use() const override { return AfterFailedUse::kKeepLoaded; }
   // As many as the cache keeps: each costs only this process's memory.

@@ -34,6 +34,13 @@ class TpmKeyKind final : public KeyKind {
     return with_status(tpm_public_half(*key));
   }
 
+  StatusOr<KeySignature> sign(Sha256Signer& signer, const SecretBytes& stored,
+                              std::span<const std::uint8_t> digest) override {
+    auto made = keys_.sign(signer, stored.view(), digest);
+    if (!made) return Unexpected(status_from_tpm_failure(made.error()));
+    return KeySignature{std::move(made->signature), std::move(made->reloaded)};
+  }
+
   // A TPM that is away now, or cleared, may be back, or the key restored, later.
   WhenUnloadable when_unloadable() const override { return WhenUnloadable::kFailLookup; }
   AfterFailedUse after_failed_use() const override { return AfterFailedUse::kLoadAgain; }
