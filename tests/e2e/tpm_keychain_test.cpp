@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -183,8 +184,8 @@ TEST(TpmKeychain, ARunningCompanionFollowsItsTpmStackAndWritesNothingToStandardE
   struct Case {
     const char* what;
     void (*disrupt)(Stack&);
-    bool next_sign_fails;
-    void (*mend)(Stack&);  // none: the stack stays broken
+    std::optional<bool> next_sign_fails;  // none: either, depending on who notices first
+    void (*mend)(Stack&);                 // none: the stack stays broken
   };
   const Case cases[] = {
       {"the manager restarted", [](Stack& s) { ASSERT_TRUE(s.manager().restart()); }, false,
@@ -195,8 +196,9 @@ TEST(TpmKeychain, ARunningCompanionFollowsItsTpmStackAndWritesNothingToStandardE
        [](Stack& s) { s.manager().resume(); }},
       {"the TPM behind the manager stopped, then let go on", [](Stack& s) { s.tpm().pause(); },
        true, [](Stack& s) { s.tpm().resume(); }},
-      // The manager's clients reach it through a socket of their own once connected.
-      {"the manager's bus killed", [](Stack& s) { s.manager().kill_bus(); }, false, nullptr},
+      // The manager's clients reach it through a socket of their own once connected, but the
+      // manager may end once it finds its bus gone, sooner or later than the next request.
+      {"the manager's bus killed", [](Stack& s) { s.manager().kill_bus(); }, std::nullopt, nullptr},
   };
   for (const Case& each : cases) {
     SCOPED_TRACE(each.what);
@@ -212,7 +214,9 @@ TEST(TpmKeychain, ARunningCompanionFollowsItsTpmStackAndWritesNothingToStandardE
     const auto next = ask_each(running, {sign_request("next")});
     ASSERT_EQ(next.size(), 1u) << "no answer";
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40));
-    EXPECT_EQ(next[0].ok, !each.next_sign_fails) << next[0].error;
+    if (each.next_sign_fails) {
+      EXPECT_EQ(next[0].ok, !*each.next_sign_fails) << next[0].error;
+    }
     if (each.mend != nullptr) {
       each.mend(storage);
       const auto mended = ask_each(running, {sign_request("mended"), key_request("k")});
