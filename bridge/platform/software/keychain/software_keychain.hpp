@@ -20,7 +20,8 @@
 //   folder for the whole run; the folders below it are vetted at every open.
 // - One instance of each storage kind (key_kinds.hpp), with what it keeps: the TPM's provider,
 //   loaded on first use of a TPM key (or when a new keychain asks whether a TPM answers); a
-//   provider whose TPM stopped answering is loaded afresh on the next use.
+//   provider whose TPM stopped answering is loaded afresh on the next use, and the watchdog
+//   thread that bounds each TPM call (tpm_key.hpp).
 // - Keys already decoded (at most eight, and no more of a kind than the kind allows: one loaded
 //   into a TPM), each with its signing context. A key is found only by the exact bytes just read
 //   from the keychain for this use, so a changed, replaced or removed item is never answered from
