@@ -17,6 +17,7 @@ using Unexpected = std::unexpected<E>;
 }  // namespace ktarn
 
 #else
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -38,7 +39,11 @@ Unexpected(E) -> Unexpected<E>;
 template <class T, class E>
 class Expected {
  public:
-  Expected(T value) : state_(std::in_place_index<0>, std::move(value)) {}
+  // Anything a T can be made from, as std::expected takes it (a std::nullopt for an optional T).
+  template <class U = T,
+            class = std::enable_if_t<std::is_constructible_v<T, U&&> &&
+                                     !std::is_same_v<std::remove_cvref_t<U>, Expected> > >
+  Expected(U&& value) : state_(std::in_place_index<0>, std::forward<U>(value)) {}
   template <class G>
   Expected(Unexpected<G> failure) : state_(std::in_place_index<1>, std::move(failure).error()) {}
 
@@ -55,6 +60,10 @@ class Expected {
   E& error() & { return std::get<1>(state_); }
   const E& error() const& { return std::get<1>(state_); }
   E&& error() && { return std::get<1>(std::move(state_)); }
+  template <class U>
+  T value_or(U&& fallback) const& {
+    return has_value() ? value() : static_cast<T>(std::forward<U>(fallback));
+  }
 
  private:
   std::variant<T, E> state_;
