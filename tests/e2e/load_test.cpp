@@ -10,18 +10,8 @@
 #include <vector>
 
 #include "base/concat.hpp"
+#include "e2e/address_sanitizer.hpp"
 #include "e2e/keychain_session.hpp"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define KTARN_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KTARN_ADDRESS_SANITIZER 1
-#endif
-#endif
-#ifndef KTARN_ADDRESS_SANITIZER
-#define KTARN_ADDRESS_SANITIZER 0
-#endif
 
 namespace ktarn::e2e {
 namespace {

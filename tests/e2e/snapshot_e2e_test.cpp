@@ -12,21 +12,11 @@
 #include <regex>
 #include <string>
 
+#include "e2e/address_sanitizer.hpp"
 #include "e2e/companion_process.hpp"
 #include "e2e/hostile_display.hpp"
 #include "e2e/silent_display.hpp"
 #include "tools/private_display/xvfb_server.hpp"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define KTARN_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KTARN_ADDRESS_SANITIZER 1
-#endif
-#endif
-#ifndef KTARN_ADDRESS_SANITIZER
-#define KTARN_ADDRESS_SANITIZER 0
-#endif
 
 extern char** environ;
 

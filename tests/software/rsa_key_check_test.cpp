@@ -16,43 +16,19 @@
 #include <vector>
 
 #include "bridge/platform/software/keys/rsa_key.hpp"
+#include "changed_rsa_key.hpp"
 
 namespace ktarn::platform::software {
 namespace {
 
-using Number = std::unique_ptr<BIGNUM, decltype(&BN_clear_free)>;
-
-constexpr std::array kParts = {
-    OSSL_PKEY_PARAM_RSA_N,         OSSL_PKEY_PARAM_RSA_E,
-    OSSL_PKEY_PARAM_RSA_D,         OSSL_PKEY_PARAM_RSA_FACTOR1,
-    OSSL_PKEY_PARAM_RSA_FACTOR2,   OSSL_PKEY_PARAM_RSA_EXPONENT1,
-    OSSL_PKEY_PARAM_RSA_EXPONENT2, OSSL_PKEY_PARAM_RSA_COEFFICIENT1,
-};
-
-using Change = std::function<void(std::string_view part, BIGNUM& value)>;
+using testing::kRsaParts;
+using Change = testing::PartChange;
 
 // The PKCS #1 DER of the key with its parts changed, built without any consistency check.
 Bytes der_with(EVP_PKEY& key, const Change& change) {
-  std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> builder(OSSL_PARAM_BLD_new(),
-                                                                          OSSL_PARAM_BLD_free);
-  std::vector<Number> numbers;
-  for (const char* part : kParts) {
-    BIGNUM* value = nullptr;
-    if (EVP_PKEY_get_bn_param(&key, part, &value) != 1) return {};
-    numbers.emplace_back(value, BN_clear_free);
-    change(part, *value);
-    OSSL_PARAM_BLD_push_BN(builder.get(), part, value);
-  }
-  std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)> params(
-      OSSL_PARAM_BLD_to_param(builder.get()), OSSL_PARAM_free);
-  std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> maker(
-      EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr), EVP_PKEY_CTX_free);
-  EVP_PKEY* made = nullptr;
-  if (!params || !maker || EVP_PKEY_fromdata_init(maker.get()) != 1 ||
-      EVP_PKEY_fromdata(maker.get(), &made, EVP_PKEY_KEYPAIR, params.get()) != 1) {
-    return {};
-  }
-  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> owned(made, EVP_PKEY_free);
+  const Pkey changed = testing::with_changed_parts(key, change);
+  if (!changed) return {};
+  EVP_PKEY* made = changed.get();
   unsigned char* der = nullptr;
   const int length = i2d_PrivateKey(made, &der);
   if (length <= 0) return {};
@@ -109,7 +85,7 @@ TEST(RsaKeyCheck, AKeyWhosePartsDoNotFitIsRefused) {
     Bytes der;
   };
   std::vector<Case> cases;
-  for (const char* part : kParts) {
+  for (const char* part : kRsaParts) {
     for (bool in_the_middle : {false, true}) {
       cases.push_back(
           {std::string(in_the_middle ? "a bit in the middle of " : "the lowest bit of ") + part +
