@@ -57,9 +57,14 @@ TEST(DecodedKeyCache, KeepsOneTpmKeyBesideItsSoftwareKeys) {
 class LimitedKind final : public KeyKind {
  public:
   explicit LimitedKind(std::size_t limit) : limit_(limit) {}
-  bool can_make_keys() override { return false; }
+  StatusOr<std::string> bind_new_keychain() override { return Unexpected(errSecParam); }
+  void unbind_keychain(std::string_view) override {}
+  OSStatus check_usable(std::string_view) override { return errSecSuccess; }
   StatusOr<NewKey> create(int) override { return Unexpected(errSecInternalComponent); }
-  StatusOr<DecodedKey> load(const SecretBytes&) override {
+  StatusOr<SecretBytes> stored_form(const SecretBytes& made, const KeyPlace&) override {
+    return made;
+  }
+  StatusOr<DecodedKey> load(const SecretBytes&, const KeyPlace&) override {
     return Unexpected(errSecInternalComponent);
   }
   StatusOr<Pkey> public_half(const Pkey& key) override { return key; }
