@@ -45,8 +45,8 @@ StatusOr<std::unique_ptr<KeychainDatabase>> open_existing(const std::string& pat
 }
 
 constexpr std::string_view kWithheld =
-    "the keychain's keys are withheld: the Secret Service holding its wrapping key is locked, "
-    "gone or not running; unlock it through the desktop";
+    "the Secret Service holding the keychain's wrapping key is locked, gone or not running; "
+    "unlock it through the desktop";
 
 CommandResult open_failure(const std::string& path, OSStatus status) {
   if (status == errSecNoSuchKeychain) return failure("no keychain at " + path, status);

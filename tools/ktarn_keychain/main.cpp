@@ -21,7 +21,10 @@ struct KindFlag {
 };
 constexpr KindFlag kKindFlags[] = {
     {"--tpm", {"tpm", "no TPM is reachable"}},
-    {"--sealed", {"sealed", "no Secret Service takes a wrapping key (none running, or its default collection locked)"}},
+    {"--sealed",
+     {"sealed",
+      "the Secret Service holding the keychain's wrapping key is locked, gone or not running; "
+      "unlock it through the desktop"}},
     {"--software", {"software", "software keys cannot be made"}},
 };
 

@@ -19,7 +19,7 @@ StatusOr<T> with_status(TpmResult<T> result) {
 class TpmKeyKind final : public KeyKind {
  public:
   StatusOr<std::string> bind_new_keychain() override {
-    if (!keys_.reachable()) return Unexpected(errSecServiceNotAvailable);
+    if (!keys_.reachable()) return Unexpected(status_from_tpm_failure(TpmFailure::kUnreachable));
     return std::string();
   }
   void unbind_keychain(std::string_view /*identity*/) override {}
