@@ -31,10 +31,11 @@ StatusOr<CreatedKey> create_key(const Attributes& parameters, KeyKinds& kinds);
 
 // Stores a new item in an unlocked keychain that passes its integrity check, giving it its id;
 // errSecInteractionNotAllowed when the keychain is locked or its kind withholds its keys. The
-// item holds its key as its kind made it, and then as the kind stores it at its row. The check for an existing key runs
-// inside the write transaction, so of processes racing to create the key for one name exactly
-// one stores it: when a private key that a lookup for the item's tag would find is already
-// there, nothing is stored, item becomes that key's item and the status is errSecDuplicateItem.
+// item holds its key as its kind made it, and then as the kind stores it at its row. The check for
+// an existing key runs inside the write transaction, so of processes racing to create the key for
+// one name exactly one stores it: when a private key that a lookup for the item's tag would find is
+// already there, nothing is stored, item becomes that key's item and the status is
+// errSecDuplicateItem.
 OSStatus store_item(KeychainDatabase& database, KeyItem& item, KeyKinds& kinds);
 
 // Whether the keys of a keychain can be used now, inside the caller's transaction: the keychain

@@ -33,8 +33,9 @@ class KeychainObject final : public Object {
 };
 
 // A key: the item's attributes as they were read, the identity its keychain recorded for its kind,
-// the storage kind the item names, and the decoded key (none when the stored bytes do not decode, so using the key fails while its
-// attributes can still be read) with its signing context (none for a public half).
+// the storage kind the item names, and the decoded key (none when the stored bytes do not decode,
+// so using the key fails while its attributes can still be read) with its signing context (none for
+// a public half).
 class KeyObject final : public Object {
  public:
   KeyObject(KeyItem item, std::string keychain_identity, DecodedKey decoded, KeyKind& kind)
