@@ -2,8 +2,8 @@
 // round trips through ktarn-companion one at a time, its start-up and its peak memory,
 // next to a minimal peer on the same pipes and the raw RSA and keychain-path costs in one process.
 // In-process floors run on the companion's CPU, so both sides of a ratio get the same core. A
-// sealed keychain's figures use a private keyring started for the run on that CPU too, so its
-// D-Bus round trips are paid on the one CPU the signature is measured against.
+// sealed keychain's figures use a private keyring started for the run on that CPU too, so any
+// D-Bus round trip a request made would be paid on the one CPU the signature is measured against.
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <sqlite3.h>

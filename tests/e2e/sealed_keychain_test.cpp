@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,14 @@ std::string copy_keychain(const TemporaryHome& from, const TemporaryHome& to) {
   const std::string copy = to.path() + "/Library/Keychains/login.keychain";
   std::filesystem::copy_file(keychain_file(from), copy);
   return copy;
+}
+
+// The libraries the running process has mapped, as the kernel lists them.
+std::string mapped_files(pid_t pid) {
+  std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+  std::ostringstream text;
+  text << maps.rdbuf();
+  return text.str();
 }
 
 class SealedKeychain : public ::testing::Test {
@@ -104,6 +114,29 @@ TEST_F(SealedKeychain, ALockedKeyringWithholdsTheKeyUntilItIsUnlocked) {
   expect_same_key("keyring unlocked again");
   EXPECT_EQ(run_tool(home_.path(), home_, {"status"}, storage_.tool_environment()).out,
             "unlocked storage=sealed\n");
+}
+
+// A companion keeps the wrapping key between requests, yet a lock that has returned to whoever
+// asked for it refuses the very next request, and an unlock lets the next one through: the
+// keyring announces the change before it answers, and the companion reads what arrived before
+// each request. Many rounds, since a companion that missed an announcement would sign now and then.
+TEST_F(SealedKeychain, ALockThatReturnedRefusesTheNextRequest) {
+  const std::string locked = locked_keychain_message();
+  for (int round = 0; round < 100; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_TRUE(storage_.keyring()->lock());
+    const auto refused = ask_each(*companion_, {sign_request("l")});
+    ASSERT_EQ(refused.size(), 1u);
+    ASSERT_EQ(refused[0].error, locked);
+    ASSERT_TRUE(storage_.keyring()->unlock());
+    const auto signed_again = ask_each(*companion_, {sign_request("u")});
+    ASSERT_EQ(signed_again.size(), 1u);
+    ASSERT_TRUE(signed_again[0].signed_payload) << signed_again[0].error;
+  }
+  ASSERT_TRUE(storage_.keyring()->delete_items());
+  const auto deleted = ask_each(*companion_, {sign_request("d")});
+  ASSERT_EQ(deleted.size(), 1u);
+  EXPECT_EQ(deleted[0].error, locked);
 }
 
 TEST_F(SealedKeychain, AKeyringThatDiedWithholdsTheKeyUntilItIsBack) {
@@ -177,6 +210,35 @@ TEST(SealedKeychainKinds, NewKeysAreSealedWhenAKeyringAnswers) {
     ASSERT_EQ(answers.size(), 2u);
     EXPECT_TRUE(answers[0].ok && answers[1].ok) << answers[0].error << answers[1].error;
     EXPECT_EQ(run_tool(home.path(), home, {"status"}, environment).out, each.status);
+  }
+}
+
+// The bus client is loaded by a keychain that needs it only: a companion whose keychain is plain
+// maps no D-Bus library even while a keyring answers on its bus, and a sealed one maps libdbus
+// alone, no GLib and no keyring client library.
+TEST(SealedKeychainKinds, OnlyASealedKeychainLoadsTheBusClient) {
+  const StorageUnderTest keyring(KeyStorage::kSealed);
+  KTARN_SKIP_UNLESS_TESTABLE(keyring);
+  struct Case {
+    const char* create;
+    bool maps_libdbus;
+  };
+  for (const Case& each : {Case{"--software", false}, Case{"--sealed", true}}) {
+    SCOPED_TRACE(each.create);
+    const TemporaryHome home;
+    ASSERT_EQ(run_tool(home.path(), home, {"create", each.create}, keyring.tool_environment())
+                  .exit_status,
+              0);
+    CompanionProcess companion(keyring.companion_options(home));
+    const auto answers = ask_each(companion, {key_request("k"), sign_request("s")});
+    ASSERT_EQ(answers.size(), 2u);
+    ASSERT_TRUE(answers[1].signed_payload) << answers[1].error;
+    const std::string maps = mapped_files(companion.pid());
+    ASSERT_NE(maps.find("ktarn-companion"), std::string::npos);
+    EXPECT_EQ(maps.find("libdbus-1") != std::string::npos, each.maps_libdbus);
+    for (const char* library : {"libglib-2.0", "libgio-2.0", "libgobject-2.0", "libsecret"}) {
+      EXPECT_EQ(maps.find(library), std::string::npos) << library;
+    }
   }
 }
 

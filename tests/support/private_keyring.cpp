@@ -180,6 +180,14 @@ bool PrivateKeyring::start() {
   return false;
 }
 
+void PrivateKeyring::pause() {
+  if (keyring_pid_ > 0) ::kill(keyring_pid_, SIGSTOP);
+}
+
+void PrivateKeyring::resume() {
+  if (keyring_pid_ > 0) ::kill(keyring_pid_, SIGCONT);
+}
+
 void PrivateKeyring::kill_keyring() {
   stop_process(keyring_pid_, SIGKILL);
 }

@@ -33,6 +33,9 @@ class PrivateKeyring {
   // Deletes every item of the login collection, as a person might in the desktop's keyring
   // manager; true when the service did.
   bool delete_items();
+  // Stops the keyring daemon where it is (it answers nothing meanwhile), and lets it go on.
+  void pause();
+  void resume();
   // Kills the keyring daemon, as one that crashed; start() brings it back, unlocked.
   void kill_keyring();
   bool start();

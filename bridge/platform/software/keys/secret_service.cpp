@@ -1,134 +1,273 @@
 #include "bridge/platform/software/keys/secret_service.hpp"
 
-#include <sys/stat.h>
+#include <openssl/crypto.h>
 
-#include <cstdlib>
+#include <array>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
-// The item paths interface, which lets every call name the item and unlock nothing.
-#define SECRET_API_SUBJECT_TO_CHANGE
-#include <libsecret/secret.h>
-
-#include "base/c_handle.hpp"
+#include "base/utf8.hpp"
 #include "bridge/platform/software/keys/key_sealing.hpp"
+#include "bridge/platform/software/keys/session_bus.hpp"
 
 namespace ktarn::platform::software {
 
 namespace {
 
-constexpr const char* kServiceName = "org.freedesktop.secrets";
+// One use of the service (every call it takes, connecting included) gives up after this: a
+// keyring that has not answered by then is taken for one that is not there.
+constexpr auto kUseBound = std::chrono::seconds(5);
+
+constexpr const char* kServicePath = "/org/freedesktop/secrets";
+constexpr const char* kServiceInterface = "org.freedesktop.Secret.Service";
 constexpr const char* kCollectionInterface = "org.freedesktop.Secret.Collection";
+constexpr const char* kItemInterface = "org.freedesktop.Secret.Item";
+constexpr const char* kNoObject = "/";
 constexpr const char* kContentType = "application/octet-stream";
-// A keyring that does not answer within this is taken for one that is not there.
-constexpr int kCallTimeoutMs = 5000;
 
-using Error = CHandle<GError, g_error_free>;
-using Connection = CHandle<GDBusConnection, g_object_unref>;
-using Table = CHandle<GHashTable, g_hash_table_unref>;
-using Variant = CHandle<GVariant, g_variant_unref>;
-using Value = CHandle<SecretValue, secret_value_unref>;
-using Paths = CHandle<gchar*, g_strfreev>;
-using Text = CHandle<gchar, g_free>;
+// Whether a keychain identity can be sent as a D-Bus string as it is (libdbus ends the process on
+// one that is not UTF-8, and a NUL would cut it short to another keychain's identity). The
+// identities this system makes always can; one read from a damaged file may not, and names no
+// item then.
+bool sendable(std::string_view keychain) {
+  return is_valid_utf8(keychain) && keychain.find('\0') == std::string_view::npos;
+}
 
-// Messages the bus delivered to this thread's main context meanwhile (signals of libsecret's
-// proxies) are handled now, so they do not pile up in a process that runs no main loop.
-void handle_pending_messages() {
-  while (g_main_context_iteration(nullptr, FALSE)) {
+Deadline deadline_of_use() {
+  return std::chrono::steady_clock::now() + kUseBound;
+}
+
+// Appends to a request; false only when libdbus runs out of memory.
+class Appender {
+ public:
+  Appender(const DbusFunctions& dbus, DBusMessage& message) : dbus_(dbus) {
+    dbus_.message_iter_init_append(&message, &iter_);
   }
-}
-
-// The session bus when one is named; never one started for this process (GLib would otherwise
-// launch a bus of its own where none is named).
-Connection session_bus() {
-  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (address == nullptr || address[0] == '\0') {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    struct stat info {};
-    if (runtime == nullptr || runtime[0] != '/' ||
-        ::stat((std::string(runtime) + "/bus").c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) {
-      return nullptr;
-    }
+  bool text(int type, const char* value) {
+    return dbus_.message_iter_append_basic(&iter_, type, &value) != FALSE;
   }
-  GError* error = nullptr;
-  Connection bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error));
-  Error owned(error);
-  // A bus that goes away ends the keyring's answers, not the process.
-  if (bus) g_dbus_connection_set_exit_on_close(bus.get(), FALSE);
-  return bus;
-}
+  bool boolean(bool value) {
+    const dbus_bool_t boxed = value ? TRUE : FALSE;
+    return dbus_.message_iter_append_basic(&iter_, DBUS_TYPE_BOOLEAN, &boxed) != FALSE;
+  }
+  bool bytes(std::span<const std::uint8_t> value) {
+    DBusMessageIter array;
+    const std::uint8_t* data = value.data();
+    return dbus_.message_iter_open_container(&iter_, DBUS_TYPE_ARRAY, "y", &array) &&
+           dbus_.message_iter_append_fixed_array(&array, DBUS_TYPE_BYTE, &data,
+                                                 static_cast<int>(value.size())) &&
+           dbus_.message_iter_close_container(&iter_, &array);
+  }
+  // An inner value of the given kind and signature, filled in by fill(Appender&).
+  template <class Fill>
+  bool nested(int type, const char* signature, Fill fill) {
+    Appender inner(dbus_);
+    return dbus_.message_iter_open_container(&iter_, type, signature, &inner.iter_) &&
+           fill(inner) && dbus_.message_iter_close_container(&iter_, &inner.iter_);
+  }
 
-// Whether the Secret Service owns its name on the bus now. Asked of the bus itself, so that a
-// service installed for activation is never started by the question or by what follows it.
-bool service_answers(GDBusConnection& bus) {
-  GError* error = nullptr;
-  Variant reply(g_dbus_connection_call_sync(
-      &bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-      g_variant_new("(s)", kServiceName), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NO_AUTO_START,
-      kCallTimeoutMs, nullptr, &error));
-  Error owned(error);
-  gboolean owned_name = FALSE;
-  if (reply) g_variant_get(reply.get(), "(b)", &owned_name);
-  return owned_name != FALSE;
-}
+ private:
+  explicit Appender(const DbusFunctions& dbus) : dbus_(dbus) {}
 
-// The attributes that find a keychain's wrapping key; the strings must outlive the table.
-Table key_attributes(const std::string& keychain) {
-  Table attributes(g_hash_table_new(g_str_hash, g_str_equal));
-  g_hash_table_insert(attributes.get(), const_cast<char*>("xdg:schema"),
-                      const_cast<char*>(kWrappingKeySchema.data()));
-  g_hash_table_insert(attributes.get(), const_cast<char*>(kWrappingKeyAttribute.data()),
-                      const_cast<char*>(keychain.c_str()));
-  return attributes;
-}
-
-// The item paths the service finds for a keychain's wrapping key, those it would hand out and
-// those in a locked collection; none when no service answers. One call to the service itself,
-// which is never started by it (a name without an owner fails the call), and which unlocks
-// nothing.
-struct FoundPaths {
-  std::vector<std::string> unlocked;
-  std::vector<std::string> locked;
+  const DbusFunctions& dbus_;
+  DBusMessageIter iter_;
 };
-std::optional<FoundPaths> search_items(GDBusConnection& bus, const std::string& keychain) {
-  GVariantBuilder attributes;
-  g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
-  g_variant_builder_add(&attributes, "{ss}", "xdg:schema", kWrappingKeySchema.data());
-  g_variant_builder_add(&attributes, "{ss}", kWrappingKeyAttribute.data(), keychain.c_str());
-  GError* error = nullptr;
-  Variant reply(g_dbus_connection_call_sync(
-      &bus, kServiceName, "/org/freedesktop/secrets", "org.freedesktop.Secret.Service",
-      "SearchItems", g_variant_new("(a{ss})", &attributes), G_VARIANT_TYPE("(aoao)"),
-      G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, nullptr, &error));
-  Error owned(error);
-  if (!reply) return std::nullopt;
-  FoundPaths found;
-  GVariantIter* unlocked = nullptr;
-  GVariantIter* locked = nullptr;
-  g_variant_get(reply.get(), "(aoao)", &unlocked, &locked);
-  const char* path = nullptr;
-  while (g_variant_iter_next(unlocked, "&o", &path)) found.unlocked.emplace_back(path);
-  while (g_variant_iter_next(locked, "&o", &path)) found.locked.emplace_back(path);
-  g_variant_iter_free(unlocked);
-  g_variant_iter_free(locked);
-  return found;
+
+// The attributes that name a keychain's wrapping key, as a{ss}.
+bool append_attributes(Appender& to, const std::string& keychain) {
+  const std::array<std::array<const char*, 2>, 2> pairs = {{
+      {"xdg:schema", kWrappingKeySchema.data()},
+      {kWrappingKeyAttribute.data(), keychain.c_str()},
+  }};
+  return to.nested(DBUS_TYPE_ARRAY, "{ss}", [&](Appender& array) {
+    for (const auto& [name, value] : pairs) {
+      if (!array.nested(DBUS_TYPE_DICT_ENTRY, nullptr, [&](Appender& entry) {
+            return entry.text(DBUS_TYPE_STRING, name) && entry.text(DBUS_TYPE_STRING, value);
+          })) {
+        return false;
+      }
+    }
+    return true;
+  });
 }
 
-// Whether the collection at path says it is locked; a collection that cannot say is.
-bool collection_locked(GDBusConnection& bus, const char* path) {
-  GError* error = nullptr;
-  Variant reply(g_dbus_connection_call_sync(
-      &bus, kServiceName, path, "org.freedesktop.DBus.Properties", "Get",
-      g_variant_new("(ss)", kCollectionInterface, "Locked"), G_VARIANT_TYPE("(v)"),
-      G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, nullptr, &error));
-  Error owned(error);
-  if (!reply) return true;
-  GVariant* boxed = nullptr;
-  g_variant_get(reply.get(), "(v)", &boxed);
-  Variant value(boxed);
-  return !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_BOOLEAN) ||
-         g_variant_get_boolean(value.get()) != FALSE;
+// One entry of an a{sv} of properties: the name, and a variant of the signature fill() writes.
+template <class Fill>
+bool append_property(Appender& properties, const char* name, const char* signature, Fill fill) {
+  return properties.nested(DBUS_TYPE_DICT_ENTRY, nullptr, [&](Appender& entry) {
+    return entry.text(DBUS_TYPE_STRING, name) && entry.nested(DBUS_TYPE_VARIANT, signature, fill);
+  });
+}
+
+// The object path that is argument `index` of a reply whose signature was checked.
+std::string path_argument(const DbusFunctions& dbus, DBusMessage& reply, int index) {
+  DBusMessageIter argument;
+  dbus.message_iter_init(&reply, &argument);
+  for (int i = 0; i < index; ++i) dbus.message_iter_next(&argument);
+  const char* path = nullptr;
+  dbus.message_iter_get_basic(&argument, &path);
+  return path;
+}
+
+// The value bytes of the (oayays) secret the iterator is at, as they lie in the message.
+std::span<std::uint8_t> secret_value(const DbusFunctions& dbus, DBusMessageIter& secret) {
+  DBusMessageIter field;
+  DBusMessageIter bytes;
+  dbus.message_iter_recurse(&secret, &field);
+  dbus.message_iter_next(&field);  // the session
+  dbus.message_iter_next(&field);  // the algorithm's parameters, none for "plain"
+  dbus.message_iter_recurse(&field, &bytes);
+  const std::uint8_t* data = nullptr;
+  int size = 0;
+  dbus.message_iter_get_fixed_array(&bytes, &data, &size);
+  // libdbus hands out its own buffer read-only; it is written only to wipe it before it is freed.
+  return {const_cast<std::uint8_t*>(data), static_cast<std::size_t>(size)};
+}
+
+// The secret that is argument `index` of a message, wiped where it lies.
+void wipe_secret(const DbusFunctions& dbus, DBusMessage& message, int index) {
+  DBusMessageIter argument;
+  dbus.message_iter_init(&message, &argument);
+  for (int i = 0; i < index; ++i) dbus.message_iter_next(&argument);
+  const std::span<std::uint8_t> value = secret_value(dbus, argument);
+  OPENSSL_cleanse(value.data(), value.size());
+}
+
+// A session for handing secrets over, in the plain algorithm; empty when none was opened.
+std::string open_session(SessionBus& bus, Deadline deadline) {
+  Message request = bus.method_call(kServicePath, kServiceInterface, "OpenSession");
+  if (!request) return {};
+  Appender arguments(bus.dbus(), *request);
+  if (!arguments.text(DBUS_TYPE_STRING, "plain") ||
+      !arguments.nested(DBUS_TYPE_VARIANT, "s",
+                        [](Appender& input) { return input.text(DBUS_TYPE_STRING, ""); })) {
+    return {};
+  }
+  Message reply = bus.call(request, "vo", deadline);
+  return reply ? path_argument(bus.dbus(), *reply, 1) : std::string();
+}
+
+// The default collection, which is never made here (that would ask the person for a password);
+// none when the service does not answer or has none.
+std::optional<std::string> default_collection(SessionBus& bus, Deadline deadline) {
+  Message request = bus.method_call(kServicePath, kServiceInterface, "ReadAlias");
+  if (!request || !Appender(bus.dbus(), *request).text(DBUS_TYPE_STRING, "default")) {
+    return std::nullopt;
+  }
+  Message reply = bus.call(request, "o", deadline);
+  if (!reply) return std::nullopt;
+  std::string path = path_argument(bus.dbus(), *reply, 0);
+  if (path == kNoObject) return std::nullopt;
+  return path;
+}
+
+// The items of the default collection that hold the keychain's wrapping key; none when the
+// service does not answer or has no default collection.
+std::optional<std::vector<std::string>> find_items(SessionBus& bus, const std::string& keychain,
+                                                   Deadline deadline) {
+  auto collection = default_collection(bus, deadline);
+  if (!collection) return std::nullopt;
+  Message request = bus.method_call(collection->c_str(), kCollectionInterface, "SearchItems");
+  if (!request) return std::nullopt;
+  Appender arguments(bus.dbus(), *request);
+  if (!append_attributes(arguments, keychain)) return std::nullopt;
+  Message reply = bus.call(request, "ao", deadline);
+  if (!reply) return std::nullopt;
+  const DbusFunctions& dbus = bus.dbus();
+  DBusMessageIter array;
+  DBusMessageIter element;
+  dbus.message_iter_init(reply.get(), &array);
+  dbus.message_iter_recurse(&array, &element);
+  std::vector<std::string> paths;
+  while (dbus.message_iter_get_arg_type(&element) == DBUS_TYPE_OBJECT_PATH) {
+    const char* path = nullptr;
+    dbus.message_iter_get_basic(&element, &path);
+    paths.emplace_back(path);
+    dbus.message_iter_next(&element);
+  }
+  return paths;
+}
+
+// Whether the collection says it is unlocked; one that cannot say is taken for locked.
+bool collection_unlocked(SessionBus& bus, const std::string& collection, Deadline deadline) {
+  Message request = bus.method_call(collection.c_str(), "org.freedesktop.DBus.Properties", "Get");
+  if (!request) return false;
+  Appender arguments(bus.dbus(), *request);
+  if (!arguments.text(DBUS_TYPE_STRING, kCollectionInterface) ||
+      !arguments.text(DBUS_TYPE_STRING, "Locked")) {
+    return false;
+  }
+  Message reply = bus.call(request, "v", deadline);
+  if (!reply) return false;
+  const DbusFunctions& dbus = bus.dbus();
+  DBusMessageIter variant;
+  DBusMessageIter value;
+  dbus.message_iter_init(reply.get(), &variant);
+  dbus.message_iter_recurse(&variant, &value);
+  if (dbus.message_iter_get_arg_type(&value) != DBUS_TYPE_BOOLEAN) return false;
+  dbus_bool_t locked = TRUE;
+  dbus.message_iter_get_basic(&value, &locked);
+  return locked == FALSE;
+}
+
+// A prompt the service answered with instead of doing what was asked is dismissed unseen: only a
+// person at the desktop unlocks anything.
+void dismiss(SessionBus& bus, const std::string& prompt, Deadline deadline) {
+  if (prompt == kNoObject) return;
+  Message request = bus.method_call(prompt.c_str(), "org.freedesktop.Secret.Prompt", "Dismiss");
+  bus.call(request, "", deadline);
+}
+
+// The secret of the item, while the service hands it out (its collection unlocked).
+SealResult<SecretBytes> read_secret(SessionBus& bus, const std::string& session,
+                                    const std::string& item, Deadline deadline) {
+  Message request = bus.method_call(item.c_str(), kItemInterface, "GetSecret");
+  if (!request || !Appender(bus.dbus(), *request).text(DBUS_TYPE_OBJECT_PATH, session.c_str())) {
+    return Unexpected(SealFailure::kFailed);
+  }
+  Message reply = bus.call(request, "(oayays)", deadline);
+  if (!reply) return Unexpected(SealFailure::kLocked);
+  DBusMessageIter secret;
+  bus.dbus().message_iter_init(reply.get(), &secret);
+  const std::span<std::uint8_t> value = secret_value(bus.dbus(), secret);
+  SealResult<SecretBytes> key = value.size() == kWrappingKeySize
+                                    ? SealResult<SecretBytes>(SecretBytes(value))
+                                    : Unexpected(SealFailure::kRefused);
+  OPENSSL_cleanse(value.data(), value.size());
+  return key;
+}
+
+// A new item in the collection holding the key for the keychain, and the prompt the service
+// answered with instead, if it did ("/" when none).
+struct Created {
+  std::string item;
+  std::string prompt;
+};
+std::optional<Created> create_item(SessionBus& bus, const std::string& session,
+                                   const std::string& collection, const std::string& keychain,
+                                   const SecretBytes& key, Deadline deadline) {
+  Message request = bus.method_call(collection.c_str(), kCollectionInterface, "CreateItem");
+  if (!request) return std::nullopt;
+  const std::string label = "ktarn-companion keychain wrapping key " + keychain;
+  Appender arguments(bus.dbus(), *request);
+  const bool built = arguments.nested(DBUS_TYPE_ARRAY, "{sv}", [&](Appender& properties) {
+    return append_property(
+               properties, "org.freedesktop.Secret.Item.Label", "s",
+               [&](Appender& value) { return value.text(DBUS_TYPE_STRING, label.c_str()); }) &&
+           append_property(properties, "org.freedesktop.Secret.Item.Attributes", "a{ss}",
+                           [&](Appender& value) { return append_attributes(value, keychain); });
+  }) && arguments.nested(DBUS_TYPE_STRUCT, nullptr, [&](Appender& secret) {
+    return secret.text(DBUS_TYPE_OBJECT_PATH, session.c_str()) && secret.bytes({}) &&
+           secret.bytes(key.view()) && secret.text(DBUS_TYPE_STRING, kContentType);
+  }) && arguments.boolean(false);
+  if (!built) return std::nullopt;
+  Message reply = bus.call(request, "oo", deadline);
+  wipe_secret(bus.dbus(), *request, 1);
+  if (!reply) return std::nullopt;
+  return Created{path_argument(bus.dbus(), *reply, 0), path_argument(bus.dbus(), *reply, 1)};
 }
 
 }  // namespace
@@ -145,135 +284,92 @@ OSStatus status_from_seal_failure(SealFailure failure) {
   return errSecInternalComponent;
 }
 
-WrappingKeyStore::~WrappingKeyStore() {
-  if (service_ != nullptr) g_object_unref(service_);
+WrappingKeyStore::WrappingKeyStore() = default;
+WrappingKeyStore::~WrappingKeyStore() = default;
+
+void WrappingKeyStore::read_news() {
+  if (!bus_) return;
+  const SessionBus::News news = bus_->drain();
+  if (news.anything) forget_kept_key();
+  if (news.owner_changed) session_.clear();
+  if (!bus_->connected()) bus_.reset();
 }
 
-// The service, connected while it answers. Any failure drops it and libsecret's shared one, so
-// that a keyring started again is reached afresh (its sessions died with the old one).
-::SecretService* WrappingKeyStore::connect() {
-  handle_pending_messages();
-  Connection bus = session_bus();
-  if (!bus || !service_answers(*bus)) {
-    disconnect();
-    return nullptr;
+SessionBus* WrappingKeyStore::reach_service(Deadline deadline) {
+  if (!bus_) {
+    auto address = session_bus_address();
+    auto bus = address ? SessionBus::connect(*address, deadline) : std::nullopt;
+    if (!bus) return nullptr;
+    bus_ = std::make_unique<SessionBus>(std::move(*bus));
+    session_.clear();
   }
-  if (service_ == nullptr) {
-    GError* error = nullptr;
-    service_ = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
-    Error owned(error);
-  }
-  return service_;
+  if (session_.empty()) session_ = open_session(*bus_, deadline);
+  return session_.empty() ? nullptr : bus_.get();
 }
 
 void WrappingKeyStore::forget_kept_key() {
-  kept_path_.clear();
   kept_keychain_.clear();
   kept_key_ = SecretBytes();
 }
 
-void WrappingKeyStore::disconnect() {
-  forget_kept_key();
-  if (service_ == nullptr) return;
-  g_object_unref(service_);
-  service_ = nullptr;
-  secret_service_disconnect();
-}
-
-// Every use costs one call to the service, which says whether the key is still there and in an
-// unlocked collection; only then are the bytes read before reused.
 SealResult<SecretBytes> WrappingKeyStore::wrapping_key(std::string_view keychain) {
-  handle_pending_messages();
-  Connection bus = session_bus();
+  read_news();
+  if (!kept_key_.view().empty() && keychain == kept_keychain_) return kept_key_;
+  forget_kept_key();
+  if (!sendable(keychain)) return Unexpected(SealFailure::kLocked);
+  const Deadline deadline = deadline_of_use();
+  SessionBus* bus = reach_service(deadline);
+  if (bus == nullptr) return Unexpected(SealFailure::kLocked);
   const std::string identity(keychain);
-  auto found = bus ? search_items(*bus, identity) : std::nullopt;
-  if (!found) {
-    disconnect();
-    return Unexpected(SealFailure::kLocked);
-  }
-  if (found->unlocked.empty()) {
-    forget_kept_key();
-    return Unexpected(SealFailure::kLocked);
-  }
-  const std::string& path = found->unlocked.front();
-  if (path == kept_path_ && identity == kept_keychain_) return kept_key_;
-  ::SecretService* service = connect();
-  if (service == nullptr) return Unexpected(SealFailure::kLocked);
-  GError* error = nullptr;
-  Value value(secret_service_get_secret_for_dbus_path_sync(service, path.c_str(), nullptr, &error));
-  Error read_error(error);
-  if (!value) {
-    disconnect();
-    return Unexpected(SealFailure::kLocked);
-  }
-  gsize size = 0;
-  const gchar* bytes = secret_value_get(value.get(), &size);
-  if (size != kWrappingKeySize) return Unexpected(SealFailure::kRefused);
-  kept_key_ = SecretBytes(
-      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes), size));
-  kept_path_ = path;
+  auto items = find_items(*bus, identity, deadline);
+  if (!items || items->empty()) return Unexpected(SealFailure::kLocked);
+  if (items->size() > 1) return Unexpected(SealFailure::kFailed);
+  auto key = read_secret(*bus, session_, items->front(), deadline);
+  if (!key) return key;
+  kept_key_ = *key;
   kept_keychain_ = identity;
-  return kept_key_;
+  return key;
 }
 
 SealResult<SecretBytes> WrappingKeyStore::store_new_wrapping_key(std::string_view keychain) {
-  ::SecretService* service = connect();
-  if (service == nullptr) return Unexpected(SealFailure::kLocked);
-  GError* error = nullptr;
-  // Only an existing default collection is used: making one would ask the person for a password.
-  Text collection(secret_service_read_alias_dbus_path_sync(service, "default", nullptr, &error));
-  Error alias_error(error);
-  Connection bus(
-      G_DBUS_CONNECTION(g_object_ref(g_dbus_proxy_get_connection(G_DBUS_PROXY(service)))));
-  // Asked first because storing into a locked collection would have the service prompt.
-  if (!collection || collection_locked(*bus, collection.get())) {
+  read_news();
+  if (!sendable(keychain)) return Unexpected(SealFailure::kFailed);
+  const Deadline deadline = deadline_of_use();
+  SessionBus* bus = reach_service(deadline);
+  if (bus == nullptr) return Unexpected(SealFailure::kLocked);
+  auto collection = default_collection(*bus, deadline);
+  // Asked first so that a locked collection is never even offered the item: storing into it
+  // would have the service make a prompt.
+  if (!collection || !collection_unlocked(*bus, *collection, deadline)) {
     return Unexpected(SealFailure::kLocked);
   }
   SecretBytes key = new_wrapping_key();
   if (key.view().empty()) return Unexpected(SealFailure::kFailed);
   const std::string identity(keychain);
-  const std::string label = "ktarn-companion keychain wrapping key " + identity;
-  Table properties(g_hash_table_new_full(g_str_hash, g_str_equal, nullptr,
-                                         reinterpret_cast<GDestroyNotify>(g_variant_unref)));
-  GVariantBuilder builder;
-  g_variant_builder_init(&builder, G_VARIANT_TYPE("a{ss}"));
-  g_variant_builder_add(&builder, "{ss}", "xdg:schema", kWrappingKeySchema.data());
-  g_variant_builder_add(&builder, "{ss}", kWrappingKeyAttribute.data(), identity.c_str());
-  g_hash_table_insert(properties.get(), const_cast<char*>("org.freedesktop.Secret.Item.Label"),
-                      g_variant_ref_sink(g_variant_new_string(label.c_str())));
-  g_hash_table_insert(properties.get(), const_cast<char*>("org.freedesktop.Secret.Item.Attributes"),
-                      g_variant_ref_sink(g_variant_builder_end(&builder)));
-  // libsecret copies the bytes into memory of its own that it wipes when it lets go of them.
-  Value value(secret_value_new(reinterpret_cast<const gchar*>(key.view().data()),
-                               static_cast<gssize>(key.view().size()), kContentType));
-  Text path(secret_service_create_item_dbus_path_sync(service, collection.get(), properties.get(),
-                                                      value.get(), SECRET_ITEM_CREATE_NONE, nullptr,
-                                                      &error));
-  Error create_error(error);
-  if (!path) return Unexpected(SealFailure::kLocked);
-  kept_path_ = path.get();
-  kept_keychain_ = identity;
+  auto created = create_item(*bus, session_, *collection, identity, key, deadline);
+  if (!created) return Unexpected(SealFailure::kLocked);
+  if (created->prompt != kNoObject || created->item == kNoObject) {
+    dismiss(*bus, created->prompt, deadline);
+    return Unexpected(SealFailure::kLocked);
+  }
   kept_key_ = key;
+  kept_keychain_ = identity;
   return key;
 }
 
 void WrappingKeyStore::remove_wrapping_key(std::string_view keychain) {
-  ::SecretService* service = connect();
-  if (service == nullptr) return;
-  const std::string identity(keychain);
-  Table attributes = key_attributes(identity);
-  GError* error = nullptr;
-  gchar** unlocked = nullptr;
-  secret_service_search_for_dbus_paths_sync(service, nullptr, attributes.get(), nullptr, &unlocked,
-                                            nullptr, &error);
-  Error search_error(error);
-  Paths paths(unlocked);
-  for (gchar** path = unlocked; path != nullptr && *path != nullptr; ++path) {
-    GError* delete_error = nullptr;
-    secret_service_delete_item_dbus_path_sync(service, *path, nullptr, &delete_error);
-    Error owned(delete_error);
+  read_news();
+  if (keychain == kept_keychain_) forget_kept_key();
+  if (!sendable(keychain)) return;
+  const Deadline deadline = deadline_of_use();
+  SessionBus* bus = reach_service(deadline);
+  if (bus == nullptr) return;
+  auto items = find_items(*bus, std::string(keychain), deadline);
+  for (const std::string& item : items.value_or(std::vector<std::string>{})) {
+    Message reply =
+        bus->call(bus->method_call(item.c_str(), kItemInterface, "Delete"), "o", deadline);
+    if (reply) dismiss(*bus, path_argument(bus->dbus(), *reply, 0), deadline);
   }
-  if (identity == kept_keychain_) disconnect();
 }
 
 }  // namespace ktarn::platform::software
