@@ -126,7 +126,7 @@ class KeySignEndToEnd : public ::testing::TestWithParam<KeyStorage> {
   std::optional<CompanionProcess> companion_;
 };
 
-INSTANTIATE_TEST_SUITE_P(ByStorage, KeySignEndToEnd, kBothStorages, storage_test_name);
+INSTANTIATE_TEST_SUITE_P(ByStorage, KeySignEndToEnd, kEveryStorage, storage_test_name);
 
 TEST_P(KeySignEndToEnd, KeyIsAJsonWebKeyWhoseIdentifierRecomputes) {
   const std::string first = response_line(R"({"id":"k1","type":"key"})");

@@ -10,10 +10,22 @@ constexpr const char* kBusVariable = "DBUS_SESSION_BUS_ADDRESS";
 }  // namespace
 
 std::string storage_test_name(const ::testing::TestParamInfo<KeyStorage>& info) {
+  if (info.param == KeyStorage::kSealed) return "Sealed";
   return info.param == KeyStorage::kTpm ? "Tpm" : "Software";
 }
 
 StorageUnderTest::StorageUnderTest(KeyStorage storage) : storage_(storage) {
+  if (storage_ == KeyStorage::kSealed) {
+    missing_ = ktarn::testing::private_keyring_missing();
+    if (!missing_.empty()) return;
+    keyring_ = std::make_unique<ktarn::testing::PrivateKeyring>();
+    if (!keyring_->running()) {
+      missing_ = "the private keyring did not start";
+      return;
+    }
+    bus_ = std::make_unique<ktarn::testing::ScopedVariable>(kBusVariable, keyring_->bus_address());
+    return;
+  }
   if (storage_ != KeyStorage::kTpm) return;
   missing_ = ktarn::testing::software_tpm_missing();
   if (missing_.empty()) missing_ = ktarn::testing::resource_manager_missing();
@@ -29,6 +41,7 @@ StorageUnderTest::StorageUnderTest(KeyStorage storage) : storage_(storage) {
 }
 
 std::vector<EnvironmentChange> StorageUnderTest::environment() const {
+  if (keyring_) return {{kTctiVariable, std::nullopt}, {kBusVariable, keyring_->bus_address()}};
   if (!manager_) return {{kTctiVariable, std::nullopt}};
   return {{kTctiVariable, manager_->tcti()}, {kBusVariable, manager_->bus_address()}};
 }
@@ -54,9 +67,10 @@ ProcessOptions StorageUnderTest::companion_options(const TemporaryHome& home) co
 }
 
 std::string StorageUnderTest::make_keychain(const TemporaryHome& home) const {
-  const ToolResult made =
-      run_tool(home.path(), home, {"create", storage_ == KeyStorage::kTpm ? "--tpm" : "--software"},
-               tool_environment());
+  const char* kind = storage_ == KeyStorage::kTpm      ? "--tpm"
+                     : storage_ == KeyStorage::kSealed ? "--sealed"
+                                                       : "--software";
+  const ToolResult made = run_tool(home.path(), home, {"create", kind}, tool_environment());
   return made.exit_status == 0 ? std::string() : made.err;
 }
 

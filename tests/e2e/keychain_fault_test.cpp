@@ -101,15 +101,17 @@ void expect_answers_before_death(const ProcessResult& result, const KilledRound&
   }
 }
 
-// Run against a keychain of software keys and one of TPM keys; the TPM is reached by every
-// companion the test starts.
+// Run against a keychain of software keys, one of TPM keys and one of sealed keys; the TPM and the
+// keyring are reached by every companion the test starts.
 class KeychainFaultsByStorage : public ::testing::TestWithParam<KeyStorage> {
  protected:
   void SetUp() override { KTARN_SKIP_UNLESS_TESTABLE(storage_); }
 
   // Each listed item's kind is the one under test.
   void expect_listed_storage(const TemporaryHome& home) {
-    const std::string kind = GetParam() == KeyStorage::kTpm ? " storage=tpm" : " storage=software";
+    const std::string kind = GetParam() == KeyStorage::kTpm      ? " storage=tpm"
+                             : GetParam() == KeyStorage::kSealed ? " storage=sealed"
+                                                                 : " storage=software";
     for (const std::string& item : listed_items(home).value_or(std::vector<std::string>{})) {
       EXPECT_TRUE(item.ends_with(kind)) << item;
     }
@@ -118,7 +120,7 @@ class KeychainFaultsByStorage : public ::testing::TestWithParam<KeyStorage> {
   StorageUnderTest storage_{GetParam()};
 };
 
-INSTANTIATE_TEST_SUITE_P(ByStorage, KeychainFaultsByStorage, kBothStorages, storage_test_name);
+INSTANTIATE_TEST_SUITE_P(ByStorage, KeychainFaultsByStorage, kEveryStorage, storage_test_name);
 
 TEST_P(KeychainFaultsByStorage, CompanionsKilledAtRandomMomentsNeverLoseOrReplaceTheKey) {
   const unsigned seed = test_seed();

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <openssl/bn.h>
 #include <openssl/evp.h>
+#include <openssl/x509.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 
@@ -158,6 +161,36 @@ std::string file_bytes(const std::string& path) {
   std::ostringstream bytes;
   bytes << file.rdbuf();
   return bytes.str();
+}
+
+bool holds_private_key(const std::string& bytes, const std::string& modulus) {
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  for (std::size_t offset = 0; offset < bytes.size(); ++offset) {
+    if (data[offset] != 0x30) continue;
+    const unsigned char* cursor = data + offset;
+    const long left = static_cast<long>(bytes.size() - offset);
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        d2i_AutoPrivateKey(nullptr, &cursor, left), EVP_PKEY_free);
+    if (key) return true;
+  }
+  std::unique_ptr<BIGNUM, decltype(&BN_free)> n(
+      BN_bin2bn(reinterpret_cast<const unsigned char*>(modulus.data()),
+                static_cast<int>(modulus.size()), nullptr),
+      BN_free);
+  std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> context(BN_CTX_new(), BN_CTX_free);
+  std::unique_ptr<BIGNUM, decltype(&BN_free)> factor(BN_new(), BN_free);
+  std::unique_ptr<BIGNUM, decltype(&BN_free)> remainder(BN_new(), BN_free);
+  const std::size_t prime_size = modulus.size() / 2;
+  for (std::size_t offset = 0; offset + prime_size <= bytes.size(); ++offset) {
+    if ((data[offset] & 0x80) == 0)
+      continue;  // a prime of half the modulus's size fills its top bit
+    BN_bin2bn(data + offset, static_cast<int>(prime_size), factor.get());
+    if (BN_mod(remainder.get(), n.get(), factor.get(), context.get()) == 1 &&
+        BN_is_zero(remainder.get())) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace ktarn::e2e

@@ -65,4 +65,8 @@ std::string decode_base64url(std::string text);
 // All bytes of a file; empty when it cannot be read.
 std::string file_bytes(const std::string& path);
 
+// Whether the bytes hold a private RSA key a reader could take: a PKCS #1 or PKCS #8 structure
+// that decodes at some offset, or one of the modulus's prime factors in plain binary.
+bool holds_private_key(const std::string& bytes, const std::string& modulus);
+
 }  // namespace ktarn::e2e

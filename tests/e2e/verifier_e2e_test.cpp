@@ -97,7 +97,7 @@ class VerifierEndToEnd : public ::testing::TestWithParam<KeyStorage> {
   std::optional<CompanionProcess> companion_;
 };
 
-INSTANTIATE_TEST_SUITE_P(ByStorage, VerifierEndToEnd, kBothStorages, storage_test_name);
+INSTANTIATE_TEST_SUITE_P(ByStorage, VerifierEndToEnd, kEveryStorage, storage_test_name);
 
 TEST_P(VerifierEndToEnd, EveryPurposeVerifiesWithAllThreeAndATamperedCopyIsRefused) {
   const std::string key = answer_file("key.json", R"({"id":"k","type":"key"})");

@@ -1,6 +1,6 @@
 // The decoded-key cache keeps at most one key loaded into a TPM, whose few object slots other
 // processes need too, while software keys stay kept beside it; and no more keys of any kind than
-// the kind allows.
+// the kind allows; and a key kept for one item is found for that item only.
 #include <gtest/gtest.h>
 
 #include <openssl/evp.h>
@@ -57,9 +57,14 @@ TEST(DecodedKeyCache, KeepsOneTpmKeyBesideItsSoftwareKeys) {
 class LimitedKind final : public KeyKind {
  public:
   explicit LimitedKind(std::size_t limit) : limit_(limit) {}
-  bool can_make_keys() override { return false; }
+  StatusOr<std::string> bind_new_keychain() override { return Unexpected(errSecParam); }
+  void unbind_keychain(std::string_view) override {}
+  OSStatus check_usable(std::string_view) override { return errSecSuccess; }
   StatusOr<NewKey> create(int) override { return Unexpected(errSecInternalComponent); }
-  StatusOr<DecodedKey> load(const SecretBytes&) override {
+  StatusOr<SecretBytes> stored_form(const SecretBytes& made, const KeyPlace&) override {
+    return made;
+  }
+  StatusOr<DecodedKey> load(const SecretBytes&, const KeyPlace&) override {
     return Unexpected(errSecInternalComponent);
   }
   StatusOr<Pkey> public_half(const Pkey& key) override { return key; }
@@ -110,6 +115,28 @@ TEST(DecodedKeyCache, KeepsNoMoreOfAKindThanItAllows) {
   cache.forget(two);
   EXPECT_EQ(cache.find(stored(4)), nullptr);
   EXPECT_NE(cache.find(stored(3)), nullptr);
+}
+
+// The same stored bytes at another row or in another keychain are another item: a sealed blob
+// copied there must be opened (and refused) by its kind, never answered from memory.
+TEST(DecodedKeyCache, FindsAKeyOnlyAtThePlaceItWasKeptFor) {
+  KeyKinds kinds;
+  DecodedKeyCache cache;
+  cache.remember(stored(1), KeyPlace{"keychain-a", 7}, some_key(), **kinds.kind("software"));
+  struct Case {
+    const char* what;
+    KeyPlace place;
+    bool found;
+  };
+  const Case cases[] = {
+      {"the same place", {"keychain-a", 7}, true},
+      {"another row", {"keychain-a", 8}, false},
+      {"another keychain", {"keychain-b", 7}, false},
+      {"no keychain", {"", 7}, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(cache.find(stored(1), c.place) != nullptr, c.found) << c.what;
+  }
 }
 
 }  // namespace

@@ -39,8 +39,9 @@ class SoftwareKeychainKeyTest : public SoftwareKeychainTest,
     std::filesystem::permissions(home_ + "/Library", std::filesystem::perms::owner_all);
     std::filesystem::permissions(home_ + "/Library/Keychains", std::filesystem::perms::owner_all);
     const std::string storage = GetParam();
-    ASSERT_TRUE(
-        KeychainDatabase::open(path_, KeychainAccess::kReadWrite, [storage] { return storage; }));
+    ASSERT_TRUE(KeychainDatabase::open(path_, KeychainAccess::kReadWrite, [storage] {
+      return NewKeyStorage{storage, {}, nullptr};
+    }));
   }
 
   // Creates the device key as the key store does, then finds it again through the keychain.

@@ -34,19 +34,19 @@ CommandResult failure(const std::string& what, OSStatus status) {
   return {false, what + " (OSStatus " + std::to_string(status) + ")"};
 }
 
-// As the companion chooses for a keychain it makes: the TPM when one answers.
-std::string as_the_companion_chooses() {
-  return KeyKinds().first_that_can_make_keys();
-}
-
 // The existing keychain at path; commands other than create never make one, and those that
 // only read open it read-only, so they leave the file exactly as it was. (An empty file is laid
-// out by the first command that writes, as the companion would.)
+// out by the first command that writes, as the companion would, with the kind the companion
+// would choose.)
 StatusOr<std::unique_ptr<KeychainDatabase>> open_existing(const std::string& path,
-                                                          KeychainAccess access) {
+                                                          KeychainAccess access, KeyKinds& kinds) {
   if (!SoftwareKeychain().file_exists_at_path(path)) return Unexpected(errSecNoSuchKeychain);
-  return KeychainDatabase::open(path, access, as_the_companion_chooses);
+  return KeychainDatabase::open(path, access, [&kinds] { return kinds.bind_first(); });
 }
+
+constexpr std::string_view kWithheld =
+    "the Secret Service holding the keychain's wrapping key is locked, gone or not running; "
+    "unlock it through the desktop";
 
 CommandResult open_failure(const std::string& path, OSStatus status) {
   if (status == errSecNoSuchKeychain) return failure("no keychain at " + path, status);
@@ -140,17 +140,21 @@ std::string login_keychain_path() {
 
 CommandResult show_status(const std::string& path) {
   if (!SoftwareKeychain().file_exists_at_path(path)) return {true, "missing\n"};
-  auto database = open_existing(path, KeychainAccess::kReadOnly);
+  KeyKinds kinds;
+  auto database = open_existing(path, KeychainAccess::kReadOnly, kinds);
   if (!database) return open_failure(path, database.error());
   // Where an empty file's keys go is chosen by whatever first lays it out.
   if ((*database)->awaits_layout()) return {true, "unlocked storage=undecided\n"};
   auto transaction = (*database)->begin_read();
   if (!transaction) return failure("cannot read the keychain", transaction.error());
-  auto locked = (*database)->is_locked();
-  if (!locked) return failure("cannot read the keychain's lock state", locked.error());
   auto storage = (*database)->new_key_storage();
   if (!storage) return failure("cannot read where the keychain's keys go", storage.error());
-  CommandResult result{true, *locked ? "locked" : "unlocked"};
+  // Locked, to the companion, also while the keychain's kind withholds its keys.
+  auto usable = check_usable(**database, kinds);
+  if (!usable && usable.error() != errSecInteractionNotAllowed) {
+    return failure("cannot read the keychain's lock state", usable.error());
+  }
+  CommandResult result{true, usable ? "unlocked" : "locked"};
   result.text += " storage=";
   result.text += *storage;
   result.text += '\n';
@@ -161,27 +165,73 @@ CommandResult create_keychain(const std::string& path, const std::optional<Named
   if (SoftwareKeychain().file_exists_at_path(path)) {
     return failure("a keychain already exists at " + path, errSecDuplicateKeychain);
   }
-  std::string storage;
+  KeyKinds kinds;
+  NewKeyStorage storage;
   if (kind) {
-    KeyKinds kinds;
-    auto named = kinds.kind(kind->kind);
-    if (!named)
-      return failure("no storage kind is named " + std::string(kind->kind), named.error());
-    if (!(*named)->can_make_keys()) {
-      return failure(std::string(kind->unavailable) + "; nothing was created", errSecIO);
+    auto bound = kinds.bind(kind->kind);
+    if (!bound) {
+      if (!is_key_kind(kind->kind)) {
+        return failure("no storage kind is named " + std::string(kind->kind), bound.error());
+      }
+      return failure(std::string(kind->unavailable) + "; nothing was created", bound.error());
     }
-    storage = kind->kind;
+    storage = std::move(*bound);
   } else {
-    storage = as_the_companion_chooses();
+    storage = kinds.bind_first();
   }
-  auto database =
-      KeychainDatabase::open(path, KeychainAccess::kReadWrite, [storage] { return storage; });
+  // The choice is handed over once, and undone by the open when the file does not take it.
+  auto database = KeychainDatabase::open(path, KeychainAccess::kReadWrite,
+                                         [&storage] { return std::move(storage); });
   if (!database) return failure("cannot create the keychain at " + path, database.error());
   return {};
 }
 
+// Every software key is moved to the sealed kind at its row within one transaction, with the
+// keychain's new keys: a failure leaves the keychain as it was, and the wrapping key stored for
+// it is removed again.
+CommandResult seal_keychain(const std::string& path) {
+  KeyKinds kinds;
+  auto database = open_existing(path, KeychainAccess::kReadWrite, kinds);
+  if (!database) return open_failure(path, database.error());
+  auto sealed = kinds.kind(kSealedKeys);
+  if (!sealed) return failure("no sealed keys can be made", sealed.error());
+  auto storage = kinds.bind(kSealedKeys);
+  if (!storage) return failure(std::string(kWithheld) + "; nothing was changed", storage.error());
+  auto undo = [&storage](const std::string& what, OSStatus status) {
+    if (storage->abandon) storage->abandon();
+    return failure(what, status);
+  };
+  auto transaction = (*database)->begin_write();
+  if (!transaction) return undo("cannot write the keychain", transaction.error());
+  if (OSStatus status = (*database)->check_integrity(); status != errSecSuccess) {
+    return undo("the keychain fails its integrity check", status);
+  }
+  auto locked = (*database)->is_locked();
+  if (!locked) return undo("cannot read the keychain", locked.error());
+  if (*locked) return undo("the keychain is locked", errSecInteractionNotAllowed);
+  auto current = (*database)->new_key_storage();
+  if (!current) return undo("cannot read where the keychain's keys go", current.error());
+  if (*current != kSoftwareKeys) {
+    return undo("only a software keychain can be sealed; this one is " + *current, errSecParam);
+  }
+  auto items = (*database)->items();
+  if (!items) return undo("cannot read the keychain's items", items.error());
+  for (const KeyItem& item : *items) {
+    if (item.storage() != kSoftwareKeys) continue;
+    auto blob = (*sealed)->stored_form(item.private_key, KeyPlace{storage->identity, item.id});
+    if (!blob) return undo(std::string(kWithheld) + "; nothing was changed", blob.error());
+    OSStatus status = (*database)->replace_private_key(item.id, kSealedKeys, *blob);
+    if (status != errSecSuccess) return undo("cannot write the sealed key", status);
+  }
+  OSStatus status = (*database)->record_new_key_storage(*storage);
+  if (status == errSecSuccess) status = transaction->commit();
+  if (status != errSecSuccess) return undo("cannot write the sealed keychain", status);
+  return {};
+}
+
 CommandResult set_lock_state(const std::string& path, bool locked) {
-  auto database = open_existing(path, KeychainAccess::kReadWrite);
+  KeyKinds kinds;
+  auto database = open_existing(path, KeychainAccess::kReadWrite, kinds);
   if (!database) return open_failure(path, database.error());
   auto transaction = (*database)->begin_write();
   if (!transaction) return failure("cannot change the keychain's lock state", transaction.error());
@@ -192,7 +242,8 @@ CommandResult set_lock_state(const std::string& path, bool locked) {
 }
 
 CommandResult list_key_items(const std::string& path) {
-  auto database = open_existing(path, KeychainAccess::kReadOnly);
+  KeyKinds kinds;
+  auto database = open_existing(path, KeychainAccess::kReadOnly, kinds);
   if (!database) return open_failure(path, database.error());
   if ((*database)->awaits_layout()) return {};
   auto transaction = (*database)->begin_read();
@@ -213,7 +264,8 @@ CommandResult import_key(const std::string& path, const ImportRequest& request) 
   auto key = read_rsa_private_key_pem(*pem);
   if (!key)
     return failure(request.pem_path + " holds no unencrypted RSA private key", errSecDecode);
-  auto database = open_existing(path, KeychainAccess::kReadWrite);
+  KeyKinds kinds;
+  auto database = open_existing(path, KeychainAccess::kReadWrite, kinds);
   if (!database) return open_failure(path, database.error());
   KeyItem item;
   item.set(Attr::kSecAttrApplicationTag, Bytes(request.tag.begin(), request.tag.end()));
@@ -225,7 +277,18 @@ CommandResult import_key(const std::string& path, const ImportRequest& request) 
   auto stored = encode_private_key(**key);
   if (!stored) return failure("cannot encode the key", stored.error());
   item.private_key = std::move(*stored);
-  OSStatus status = store_item(**database, item);
+  // A sealed keychain never takes a plain key: an imported key is sealed as a created one is.
+  {
+    auto transaction = (*database)->begin_read();
+    if (!transaction) return failure("cannot read the keychain", transaction.error());
+    auto storage = (*database)->new_key_storage();
+    if (!storage) return failure("cannot read where the keychain's keys go", storage.error());
+    if (*storage == kSealedKeys) item.set(Attr::kSecAttrTokenID, std::string(kSealedKeys));
+  }
+  OSStatus status = store_item(**database, item, kinds);
+  if (status == errSecInteractionNotAllowed && item.storage() == kSealedKeys) {
+    return failure(std::string(kWithheld) + "; nothing was stored", status);
+  }
   if (status == errSecDuplicateItem) {
     return failure("a key is already stored under the tag " + printable(request.tag), status);
   }

@@ -35,8 +35,13 @@ struct NamedKind {
 };
 
 // A new keychain whose keys always go to the kind named (refused when it cannot make keys now),
-// or, when none is named, to the kind the companion would choose: the TPM when one answers.
+// or, when none is named, to the kind the companion would choose: the TPM when one answers, else
+// sealed when a Secret Service takes a wrapping key, else software.
 CommandResult create_keychain(const std::string& path, const std::optional<NamedKind>& kind);
+// Seals every software key of a software keychain in place, under a wrapping key stored now in
+// the Secret Service, and makes the keychain a sealed one: the same keys, no longer usable from
+// the file alone.
+CommandResult seal_keychain(const std::string& path);
 CommandResult set_lock_state(const std::string& path, bool locked);
 CommandResult list_key_items(const std::string& path);
 CommandResult import_key(const std::string& path, const ImportRequest& request);

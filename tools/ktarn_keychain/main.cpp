@@ -1,5 +1,5 @@
 // ktarn-keychain: administration of the software login keychain the companion uses.
-//   ktarn-keychain status | create [--tpm|--software] | lock | unlock | list
+//   ktarn-keychain status | create [--tpm|--sealed|--software] | seal | lock | unlock | list
 //   ktarn-keychain import PEMFILE --tag TAG [--label LABEL] [--extractable] [--synchronizable]
 // Exit status 0 on success; 1 with one line on standard error otherwise.
 #include <cstdio>
@@ -21,13 +21,16 @@ struct KindFlag {
 };
 constexpr KindFlag kKindFlags[] = {
     {"--tpm", {"tpm", "no TPM is reachable"}},
+    {"--sealed",
+     {"sealed",
+      "the Secret Service holding the keychain's wrapping key is locked, gone or not running; "
+      "unlock it through the desktop"}},
     {"--software", {"software", "software keys cannot be made"}},
 };
 
 constexpr const char* kUsage =
-    "usage: ktarn-keychain status|create [--tpm|--software]|lock|unlock|list, or ktarn-keychain "
-    "import PEMFILE "
-    "--tag TAG [--label LABEL] [--extractable] [--synchronizable]";
+    "usage: ktarn-keychain status|create [--tpm|--sealed|--software]|seal|lock|unlock|list, or "
+    "ktarn-keychain import PEMFILE --tag TAG [--label LABEL] [--extractable] [--synchronizable]";
 
 CommandResult usage() {
   return {false, kUsage};
@@ -74,6 +77,7 @@ CommandResult run(const std::string& command, const std::vector<std::string>& ar
   if (!args.empty()) return usage();
   if (command == "status") return ktarn::tools::show_status(path);
   if (command == "create") return ktarn::tools::create_keychain(path, std::nullopt);
+  if (command == "seal") return ktarn::tools::seal_keychain(path);
   if (command == "lock") return ktarn::tools::set_lock_state(path, true);
   if (command == "unlock") return ktarn::tools::set_lock_state(path, false);
   if (command == "list") return ktarn::tools::list_key_items(path);

@@ -65,11 +65,20 @@ Attributes same_key_terms(const KeyItem& item) {
   return terms;
 }
 
-// Read in a transaction of its own, which ends before the key is made.
-StatusOr<std::string> new_key_storage(KeychainDatabase& database) {
+// Read in a transaction of its own, which ends before the key is made. A keychain whose kind
+// withholds its keys refuses here already, before the slow generation.
+StatusOr<std::string> new_key_storage(KeychainDatabase& database, KeyKinds& kinds) {
   auto transaction = database.begin_read();
   if (!transaction) return Unexpected(transaction.error());
+  if (auto usable = check_usable(database, kinds); !usable) return Unexpected(usable.error());
   return database.new_key_storage();
+}
+
+// Read in a transaction of its own, after the item was stored.
+StatusOr<std::string> keychain_identity_of(KeychainDatabase& database) {
+  auto transaction = database.begin_read();
+  if (!transaction) return Unexpected(transaction.error());
+  return database.keychain_identity();
 }
 
 }  // namespace
@@ -85,7 +94,7 @@ StatusOr<CreatedKey> create_key(const Attributes& parameters, KeyKinds& kinds) {
     if (!named) return Unexpected(named.error());
     keychain = *named;
   }
-  auto storage = keychain != nullptr ? new_key_storage(keychain->database())
+  auto storage = keychain != nullptr ? new_key_storage(keychain->database(), kinds)
                                      : StatusOr<std::string>(std::string(kSoftwareKeys));
   if (!storage) return Unexpected(storage.error());
   auto kind = kinds.kind(*storage);
@@ -96,31 +105,60 @@ StatusOr<CreatedKey> create_key(const Attributes& parameters, KeyKinds& kinds) {
   item->set(Attr::kSecAttrKeySizeInBits, std::int64_t{key_size_in_bits(*made->key.key)});
   item->private_key = std::move(made->stored);
   if (keychain != nullptr) {
-    OSStatus status = store_item(keychain->database(), *item);
-    if (status == errSecDuplicateItem) return CreatedKey{std::move(*item), {}, *kind};
-    if (status != errSecSuccess) return Unexpected(status);
+    OSStatus status = store_item(keychain->database(), *item, kinds);
+    if (status != errSecSuccess && status != errSecDuplicateItem) return Unexpected(status);
+    auto identity = keychain_identity_of(keychain->database());
+    if (!identity) return Unexpected(identity.error());
+    if (status == errSecDuplicateItem) {
+      return CreatedKey{std::move(*item), std::move(*identity), {}, *kind};
+    }
+    return CreatedKey{std::move(*item), std::move(*identity), std::move(made->key), *kind};
   }
-  return CreatedKey{std::move(*item), std::move(made->key), *kind};
+  return CreatedKey{std::move(*item), {}, std::move(made->key), *kind};
 }
 
-OSStatus store_item(KeychainDatabase& database, KeyItem& item) {
+OSStatus store_item(KeychainDatabase& database, KeyItem& item, KeyKinds& kinds) {
   auto transaction = database.begin_write();
   if (!transaction) return transaction.error();
   if (OSStatus status = database.check_integrity(); status != errSecSuccess) return status;
-  auto locked = database.is_locked();
-  if (!locked) return locked.error();
-  if (*locked) return errSecInteractionNotAllowed;
+  auto identity = check_usable(database, kinds);
+  if (!identity) return identity.error();
   auto stored = database.first_item(same_key_terms(item));
   if (!stored) return stored.error();
   if (*stored) {
     item = std::move(**stored);
     return errSecDuplicateItem;
   }
-  auto id = database.insert(item);
+  auto kind = kinds.kind(item.storage());
+  if (!kind) return kind.error();
+  auto row = database.next_item_id();
+  if (!row) return row.error();
+  auto stored_form = (*kind)->stored_form(item.private_key, KeyPlace{*identity, *row});
+  if (!stored_form) return stored_form.error();
+  KeyItem written = item;
+  written.id = *row;
+  written.private_key = std::move(*stored_form);
+  auto id = database.insert(written);
   if (!id) return id.error();
   if (OSStatus status = transaction->commit(); status != errSecSuccess) return status;
-  item.id = *id;
+  item = std::move(written);
   return errSecSuccess;
+}
+
+StatusOr<std::string> check_usable(KeychainDatabase& database, KeyKinds& kinds) {
+  auto locked = database.is_locked();
+  if (!locked) return Unexpected(locked.error());
+  if (*locked) return Unexpected(errSecInteractionNotAllowed);
+  auto storage = database.new_key_storage();
+  if (!storage) return Unexpected(storage.error());
+  auto kind = kinds.kind(*storage);
+  if (!kind) return Unexpected(kind.error());
+  auto identity = database.keychain_identity();
+  if (!identity) return Unexpected(identity.error());
+  if (OSStatus status = (*kind)->check_usable(*identity); status != errSecSuccess) {
+    return Unexpected(status);
+  }
+  return std::move(*identity);
 }
 
 }  // namespace ktarn::platform::software

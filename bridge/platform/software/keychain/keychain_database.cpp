@@ -74,6 +74,16 @@ CREATE TEMP VIEW key_items AS SELECT *, 'software' AS storage FROM main.key_item
 )sql";
 static_assert(kApplicationId == 1802793582);
 
+// A keychain whose kind binds its keys to the keychain (a sealed one's wrapping key is stored
+// under it) records the identity it was given in a table of its own, made with it; keychains of
+// other kinds have none.
+constexpr const char* kCreateIdentity = R"sql(
+CREATE TABLE keychain_identity (
+  id INTEGER PRIMARY KEY CHECK (id = 1),
+  identity TEXT NOT NULL
+) STRICT;
+)sql";
+
 OSStatus execute(sqlite3* db, const char* sql) {
   return status_from_sqlite(sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
 }
@@ -132,7 +142,8 @@ const ItemStatements& item_statements() {
         select + where_clause(false) + first,
         "DELETE FROM key_items " + where_clause(true),
         "DELETE FROM key_items " + where_clause(false),
-        "INSERT INTO key_items (" + columns + ") VALUES (" + parameters + ")",
+        "INSERT INTO key_items (" + columns + ", id) VALUES (" + parameters + ", " +
+            parameter(kItemAttributeCount + 1) + ")",
     };
   }();
   return statements;
@@ -276,9 +287,17 @@ OSStatus KeychainDatabase::make_keychain_if_empty() {
       "SELECT (SELECT application_id FROM pragma_application_id),"
       " (SELECT user_version FROM pragma_user_version),"
       " (SELECT count(*) FROM sqlite_schema)";
-  std::string new_keys(kSoftwareKeys);
+  NewKeyStorage new_keys;
+  // A kind readied for a keychain that is then not made with it is told so, whichever way this
+  // ends.
+  struct Undo {
+    NewKeyStorage& choice;
+    ~Undo() {
+      if (choice.abandon) choice.abandon();
+    }
+  } undo{new_keys};
   for (int pass = 0; pass < 2; ++pass) {
-    // Asked outside any transaction, since asking a TPM may take a while.
+    // Asked outside any transaction, since asking a TPM or a Secret Service may take a while.
     if (pass == 1 && choose_new_key_storage_) new_keys = choose_new_key_storage_();
     auto transaction = pass == 0 ? begin_read() : begin_write();
     if (!transaction) return transaction.error();
@@ -309,10 +328,12 @@ OSStatus KeychainDatabase::make_keychain_if_empty() {
     }
     if (pass == 1) {
       if (OSStatus status = execute(db_, kCreateLayout); status != errSecSuccess) return status;
-      Statement record(*statements_, "UPDATE keychain_state SET new_key_storage = ?1 WHERE id = 1");
-      record.bind(1, std::string_view(new_keys));
-      if (OSStatus status = record.run(); status != errSecSuccess) return status;
-      return transaction->commit();
+      if (OSStatus status = record_new_key_storage(new_keys); status != errSecSuccess) {
+        return status;
+      }
+      if (OSStatus status = transaction->commit(); status != errSecSuccess) return status;
+      new_keys.abandon = nullptr;
+      return errSecSuccess;
     }
   }
   return errSecInvalidKeychain;
@@ -388,6 +409,59 @@ StatusOr<std::string> KeychainDatabase::new_key_storage() {
   return storage;
 }
 
+StatusOr<std::string> KeychainDatabase::keychain_identity() {
+  Statement table(*statements_,
+                  "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND"
+                  " name = 'keychain_identity'");
+  if (table.status() != errSecSuccess) return Unexpected(table.status());
+  int result = table.step();
+  if (result != SQLITE_ROW) return Unexpected(status_from_sqlite(result));
+  if (table.integer(0) == 0) return std::string();
+  Statement query(*statements_, "SELECT identity FROM keychain_identity WHERE id = 1");
+  if (query.status() != errSecSuccess) return Unexpected(query.status());
+  result = query.step();
+  // A table made for an identity but holding none is damage, never a keychain without one.
+  if (result == SQLITE_DONE) return Unexpected(errSecInvalidKeychain);
+  if (result != SQLITE_ROW) return Unexpected(status_from_sqlite(result));
+  std::string identity = query.text(0);
+  if (identity.empty()) return Unexpected(errSecInvalidKeychain);
+  return identity;
+}
+
+OSStatus KeychainDatabase::record_new_key_storage(const NewKeyStorage& storage) {
+  if (!is_key_kind(storage.kind)) return errSecParam;
+  if (!storage.identity.empty()) {
+    if (OSStatus status = execute(db_, kCreateIdentity); status != errSecSuccess) return status;
+    Statement record(*statements_, "INSERT INTO keychain_identity (id, identity) VALUES (1, ?1)");
+    record.bind(1, std::string_view(storage.identity));
+    if (OSStatus status = record.run(); status != errSecSuccess) return status;
+  }
+  Statement record(*statements_, "UPDATE keychain_state SET new_key_storage = ?1 WHERE id = 1");
+  record.bind(1, std::string_view(storage.kind));
+  return record.run();
+}
+
+// What AUTOINCREMENT gives the next row: one past the largest id the table ever held.
+StatusOr<std::int64_t> KeychainDatabase::next_item_id() {
+  Statement query(*statements_,
+                  "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'key_items'),"
+                  " 0), coalesce((SELECT max(id) FROM key_items), 0)) + 1");
+  if (query.status() != errSecSuccess) return Unexpected(query.status());
+  int result = query.step();
+  if (result != SQLITE_ROW) return Unexpected(status_from_sqlite(result));
+  return query.integer(0);
+}
+
+OSStatus KeychainDatabase::replace_private_key(std::int64_t id, std::string_view storage,
+                                               const SecretBytes& stored) {
+  Statement update(*statements_,
+                   "UPDATE key_items SET private_key = ?1, storage = ?2 WHERE id = ?3");
+  update.bind(1, stored.view());
+  update.bind(2, storage);
+  update.bind(3, id);
+  return update.run();
+}
+
 OSStatus KeychainDatabase::check_integrity() {
   Statement check(*statements_, "PRAGMA integrity_check(1)");
   if (check.status() != errSecSuccess) return check.status();
@@ -434,6 +508,7 @@ StatusOr<std::int64_t> KeychainDatabase::insert(const KeyItem& item) {
     }
   }
   insert.bind(static_cast<int>(kItemAttributeCount) + 1, item.private_key.view());
+  if (item.id != 0) insert.bind(static_cast<int>(kItemAttributeCount) + 2, item.id);
   if (OSStatus status = insert.run(); status != errSecSuccess) return Unexpected(status);
   return sqlite3_last_insert_rowid(db_);
 }

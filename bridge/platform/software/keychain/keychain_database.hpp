@@ -16,6 +16,7 @@
 #include "bridge/platform/keychain.hpp"
 #include "bridge/platform/software/keychain/key_item.hpp"
 #include "bridge/platform/software/keychain/keychain_file.hpp"
+#include "bridge/platform/software/keys/key_kinds.hpp"
 
 struct sqlite3;
 
@@ -25,9 +26,9 @@ class StatementCache;
 
 namespace ktarn::platform::software {
 
-// Where the new keys of a keychain about to be made will go: the word naming a storage kind
-// (key_kinds.hpp); asked only when a keychain is made, and software when there is none.
-using NewKeyStorageChoice = std::function<std::string()>;
+// Where the new keys of a keychain about to be made will go, readied for it; asked only when a
+// keychain is made, and software when there is none.
+using NewKeyStorageChoice = std::function<NewKeyStorage()>;
 
 class KeychainDatabase {
  public:
@@ -96,6 +97,18 @@ class KeychainDatabase {
   OSStatus set_locked(bool locked);
   // Where the keychain's new keys go: the word naming their storage kind.
   StatusOr<std::string> new_key_storage();
+  // The identity the keychain recorded for its kind when it was made (or sealed); empty for a
+  // keychain that recorded none.
+  StatusOr<std::string> keychain_identity();
+  // Makes the keychain's new keys go to the kind from now on, recording the identity the kind
+  // gave it; the caller moves its items to the kind in the same transaction.
+  OSStatus record_new_key_storage(const NewKeyStorage& storage);
+  // The id the next item inserted without one gets, for binding its key to its row before it is
+  // written.
+  StatusOr<std::int64_t> next_item_id();
+  // Replaces an item's stored private key and where it lives, as moving it to another kind does.
+  OSStatus replace_private_key(std::int64_t id, std::string_view storage,
+                               const SecretBytes& stored);
   // errSecInvalidKeychain unless SQLite's integrity check finds the file sound (its pages, and
   // the tag index agreeing with the items), so that a damaged keychain is never taken for one
   // without the key.
@@ -105,6 +118,7 @@ class KeychainDatabase {
   // The oldest item whose stored attributes equal every member of match (item attributes only),
   // read as one row; none when no item matches.
   StatusOr<std::optional<KeyItem>> first_item(const Attributes& match);
+  // Inserts the item under its id, or the next one when it has none (zero); the id used.
   StatusOr<std::int64_t> insert(const KeyItem& item);
   // Removes every item that first_item could find for match; how many were removed.
   StatusOr<std::int64_t> remove_items(const Attributes& match);

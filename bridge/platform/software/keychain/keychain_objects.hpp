@@ -32,14 +32,19 @@ class KeychainObject final : public Object {
   std::shared_ptr<KeychainDatabase> database_;
 };
 
-// A key: the item's attributes as they were read, the storage kind the item names, and the
-// decoded key (none when the stored bytes do not decode, so using the key fails while its
-// attributes can still be read) with its signing context (none for a public half).
+// A key: the item's attributes as they were read, the identity its keychain recorded for its kind,
+// the storage kind the item names, and the decoded key (none when the stored bytes do not decode,
+// so using the key fails while its attributes can still be read) with its signing context (none for
+// a public half).
 class KeyObject final : public Object {
  public:
-  KeyObject(KeyItem item, DecodedKey decoded, KeyKind& kind)
-      : item_(std::move(item)), decoded_(std::move(decoded)), kind_(&kind) {}
+  KeyObject(KeyItem item, std::string keychain_identity, DecodedKey decoded, KeyKind& kind)
+      : item_(std::move(item)),
+        keychain_identity_(std::move(keychain_identity)),
+        decoded_(std::move(decoded)),
+        kind_(&kind) {}
   const KeyItem& item() const { return item_; }
+  KeyPlace place() const { return {keychain_identity_, item_.id}; }
   KeyKind& kind() const { return *kind_; }
   EVP_PKEY* key() const { return decoded_.key.get(); }
   Sha256Signer* signer() const { return decoded_.signer.get(); }
@@ -47,6 +52,7 @@ class KeyObject final : public Object {
 
  private:
   KeyItem item_;
+  std::string keychain_identity_;
   DecodedKey decoded_;
   KeyKind* kind_;
 };

@@ -22,12 +22,6 @@ const KeyObject* as_key(const Object& object) {
   return dynamic_cast<const KeyObject*>(&object);
 }
 
-OSStatus check_unlocked(KeychainDatabase& database) {
-  auto locked = database.is_locked();
-  if (!locked) return locked.error();
-  return *locked ? errSecInteractionNotAllowed : errSecSuccess;
-}
-
 std::optional<Constant> key_type_of(EVP_PKEY& key) {
   if (!is_rsa_key(key)) return std::nullopt;
   return Constant::kSecAttrKeyTypeRSA;
@@ -84,10 +78,11 @@ StatusOr<std::shared_ptr<KeychainDatabase>> SoftwareKeychain::connection(const s
     if (!vetted) return Unexpected(vetted.error());
     if (!last_connection_ || !last_connection_->is_open_on(path, *vetted)) {
       last_connection_.reset();
-      // A keychain made on first use keeps its keys with the first kind that can make them now
-      // (the TPM when one answers).
+      // A keychain made on first use keeps its keys with the first kind that can be readied for
+      // it now (the TPM when one answers, else sealed when a Secret Service takes its wrapping
+      // key).
       auto database = KeychainDatabase::open(path, std::move(*vetted), KeychainAccess::kReadWrite,
-                                             [this] { return kinds_.first_that_can_make_keys(); });
+                                             [this] { return kinds_.bind_first(); });
       if (!database) return Unexpected(database.error());
       last_connection_ = std::move(*database);
       return last_connection_;
@@ -107,10 +102,10 @@ OSStatus SoftwareKeychain::sec_keychain_get_status(const Object& keychain, std::
   const auto* opened = dynamic_cast<const KeychainObject*>(&keychain);
   if (opened == nullptr) return errSecParam;
   if (OSStatus kept = opened->database().keep_reading(); kept != errSecSuccess) return kept;
-  auto locked = opened->database().is_locked();
-  if (!locked) return locked.error();
+  auto usable = usable_keychain(opened->database());
+  if (!usable && usable.error() != errSecInteractionNotAllowed) return usable.error();
   constexpr std::uint32_t kReadWrite = 2 | 4;
-  status = kReadWrite | (*locked ? 0 : kSecUnlockStateStatus);
+  status = kReadWrite | (usable ? kSecUnlockStateStatus : 0);
   return errSecSuccess;
 }
 
@@ -124,15 +119,14 @@ OSStatus SoftwareKeychain::sec_item_copy_matching(const Attributes& query, Ref& 
   for (KeychainObject* keychain : *keychains) {
     auto transaction = keychain->database().continue_reading();
     if (!transaction) return transaction.error();
-    if (OSStatus status = check_unlocked(keychain->database()); status != errSecSuccess) {
-      return status;
-    }
+    auto identity = usable_keychain(keychain->database());
+    if (!identity) return identity.error();
     auto found = keychain->database().first_item(terms);
     if (!found) return found.error();
     if (!*found) continue;
     const bool* return_ref = query.get<bool>(Attr::kSecReturnRef);
     if (return_ref == nullptr || !*return_ref) return errSecSuccess;
-    auto object = key_object(std::move(**found));
+    auto object = key_object(std::move(**found), *identity);
     if (!object) return object.error();
     item = std::move(*object);
     return errSecSuccess;
@@ -151,9 +145,8 @@ OSStatus SoftwareKeychain::sec_item_delete(const Attributes& query) {
   for (KeychainObject* keychain : *keychains) {
     auto transaction = keychain->database().begin_write();
     if (!transaction) return transaction.error();
-    if (OSStatus status = check_unlocked(keychain->database()); status != errSecSuccess) {
-      return status;
-    }
+    // Keys are removed only while they could be used: a kind that withholds them keeps them.
+    if (auto usable = usable_keychain(keychain->database()); !usable) return usable.error();
     auto removed = keychain->database().remove_items(terms);
     if (!removed) return removed.error();
     if (OSStatus status = transaction->commit(); status != errSecSuccess) return status;
@@ -179,7 +172,7 @@ Ref SoftwareKeychain::sec_key_create_random_key(const Attributes& parameters, Re
   auto created = create_key(parameters, kinds_);
   if (created && !created->key.key) {
     // Another process stored the key first: that one is used, like any stored key.
-    auto stored = key_object(std::move(created->item));
+    auto stored = key_object(std::move(created->item), created->keychain_identity);
     if (stored) return std::move(*stored);
     created = Unexpected(stored.error());
   }
@@ -187,9 +180,12 @@ Ref SoftwareKeychain::sec_key_create_random_key(const Attributes& parameters, Re
     error = error_object(created.error());
     return nullptr;
   }
-  DecodedKey decoded =
-      decoded_keys_.remember(created->item.private_key, std::move(created->key), *created->kind);
-  return std::make_unique<KeyObject>(std::move(created->item), std::move(decoded), *created->kind);
+  DecodedKey decoded = decoded_keys_.remember(
+      created->item.private_key, KeyPlace{created->keychain_identity, created->item.id},
+      std::move(created->key), *created->kind);
+  return std::make_unique<KeyObject>(std::move(created->item),
+                                     std::move(created->keychain_identity), std::move(decoded),
+                                     *created->kind);
 }
 
 // The size and type come from the key itself, never from what its item says, so a key stored
@@ -218,7 +214,7 @@ Ref SoftwareKeychain::sec_key_copy_public_key(const Object& key) {
   public_half.private_key = SecretBytes();
   auto public_key = found->kind().public_half(found->shared_key());
   if (!public_key) return nullptr;
-  return std::make_unique<KeyObject>(std::move(public_half),
+  return std::make_unique<KeyObject>(std::move(public_half), std::string(),
                                      DecodedKey{std::move(*public_key), nullptr}, found->kind());
 }
 
@@ -276,24 +272,34 @@ std::optional<Bytes> SoftwareKeychain::sec_key_create_signature(const Object& ke
     return std::nullopt;
   }
   if (made->reloaded) {
-    decoded_keys_.remember(found.item().private_key, std::move(*made->reloaded), found.kind());
+    decoded_keys_.remember(found.item().private_key, found.place(), std::move(*made->reloaded),
+                           found.kind());
   }
   return std::move(made->signature);
 }
 
 // A key that does not load is handed out unusable, or fails the lookup, as its kind says.
-StatusOr<Ref> SoftwareKeychain::key_object(KeyItem item) {
+StatusOr<Ref> SoftwareKeychain::key_object(KeyItem item, std::string_view keychain_identity) {
   auto kind = kinds_.kind(item.storage());
   if (!kind) return Unexpected(kind.error());
+  const KeyPlace place{keychain_identity, item.id};
   DecodedKey decoded;
-  if (const DecodedKey* kept = decoded_keys_.find(item.private_key)) {
+  if (const DecodedKey* kept = decoded_keys_.find(item.private_key, place)) {
     decoded = *kept;
-  } else if (auto loaded = (*kind)->load(item.private_key)) {
-    decoded = decoded_keys_.remember(item.private_key, std::move(*loaded), **kind);
+  } else if (auto loaded = (*kind)->load(item.private_key, place)) {
+    decoded = decoded_keys_.remember(item.private_key, place, std::move(*loaded), **kind);
   } else if ((*kind)->when_unloadable() == WhenUnloadable::kFailLookup) {
     return Unexpected(loaded.error());
   }
-  return Ref(std::make_unique<KeyObject>(std::move(item), std::move(decoded), **kind));
+  return Ref(std::make_unique<KeyObject>(std::move(item), std::string(keychain_identity),
+                                         std::move(decoded), **kind));
+}
+
+// Nor does a key decoded earlier stay in memory while its kind withholds the keychain's keys.
+StatusOr<std::string> SoftwareKeychain::usable_keychain(KeychainDatabase& database) {
+  auto identity = check_usable(database, kinds_);
+  if (!identity && identity.error() == errSecInteractionNotAllowed) decoded_keys_.forget_all();
+  return identity;
 }
 
 }  // namespace ktarn::platform::software

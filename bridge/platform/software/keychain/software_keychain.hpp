@@ -21,11 +21,14 @@
 // - One instance of each storage kind (key_kinds.hpp), with what it keeps: the TPM's provider,
 //   loaded on first use of a TPM key (or when a new keychain asks whether a TPM answers); a
 //   provider whose TPM stopped answering is loaded afresh on the next use, and the watchdog
-//   thread that bounds each TPM call (tpm_key.hpp).
+//   thread that bounds each TPM call (tpm_key.hpp); and the Secret Service connection with the
+//   wrapping key last read through it, kept only until the service says anything changed, which
+//   every status check of a sealed keychain asks first (secret_service.hpp).
 // - Keys already decoded (at most eight, and no more of a kind than the kind allows: one loaded
 //   into a TPM), each with its signing context. A key is found only by the exact bytes just read
-//   from the keychain for this use, so a changed, replaced or removed item is never answered from
-//   memory; removing items forgets them all at once.
+//   from the keychain for this use at the same row, so a changed, replaced or removed item is
+//   never answered from memory; removing items forgets them all at once, and so does a status
+//   check that finds a keychain's keys withheld by its kind.
 // - Within one bridge call only: the read the keychain's status check begins, which the lookup
 //   that follows takes over, so the lock state and the item come from one state of the file. It
 //   ends with that lookup, with any other transaction, or when the keychain object is released,
@@ -61,7 +64,11 @@ class SoftwareKeychain final : public Keychain {
                                                 Ref& error) override;
 
  private:
-  StatusOr<Ref> key_object(KeyItem item);
+  StatusOr<Ref> key_object(KeyItem item, std::string_view keychain_identity);
+  // The identity the keychain recorded for its kind while its keys can be used now, inside the
+  // caller's transaction; errSecInteractionNotAllowed while it is locked or its kind withholds
+  // its keys, and then no key stays decoded in this process.
+  StatusOr<std::string> usable_keychain(KeychainDatabase& database);
   StatusOr<std::shared_ptr<KeychainDatabase>> connection(const std::string& path);
 
   KeyKinds kinds_;  // before the keys, which they outlive

@@ -8,14 +8,25 @@
 namespace ktarn::platform::software {
 
 const DecodedKey* DecodedKeyCache::find(const SecretBytes& stored) const {
+  return find(stored, KeyPlace{});
+}
+
+const DecodedKey* DecodedKeyCache::find(const SecretBytes& stored, const KeyPlace& place) const {
   for (const Entry& entry : entries_) {
-    if (entry.stored == stored) return &entry.decoded;
+    if (entry.stored == stored && entry.row == place.row && entry.keychain == place.keychain) {
+      return &entry.decoded;
+    }
   }
   return nullptr;
 }
 
 DecodedKey DecodedKeyCache::remember(const SecretBytes& stored, DecodedKey decoded,
                                      const KeyKind& kind) {
+  return remember(stored, KeyPlace{}, std::move(decoded), kind);
+}
+
+DecodedKey DecodedKeyCache::remember(const SecretBytes& stored, const KeyPlace& place,
+                                     DecodedKey decoded, const KeyKind& kind) {
   const auto same_kind = [&kind](const Entry& entry) { return entry.kind == &kind; };
   // Room for one more of the kind: its oldest go first.
   auto of_kind =
@@ -29,7 +40,7 @@ DecodedKey DecodedKeyCache::remember(const SecretBytes& stored, DecodedKey decod
     }
   }
   if (entries_.size() == kCapacity) entries_.erase(entries_.begin());
-  entries_.push_back({stored, std::move(decoded), &kind});
+  entries_.push_back({stored, std::string(place.keychain), place.row, std::move(decoded), &kind});
   return entries_.back().decoded;
 }
 

@@ -1,13 +1,17 @@
 // Where a key lives, and what that means for making, loading and using it. Each storage kind (an
-// RSA key held in this process, a key inside a TPM) is one implementation of KeyKind in a file of
-// its own and one row of the table in key_kinds.cpp, which finds it by the word an item's storage
-// attribute (kSecAttrTokenID) holds; nothing else tells the kinds apart. A kind reports every
-// failure as a keychain status code, mapping its own failures to them itself.
+// RSA key held in this process, one sealed under a wrapping key the desktop's Secret Service
+// keeps, a key inside a TPM) is one implementation of KeyKind in a file of its own and one row of
+// the table in key_kinds.cpp, which finds it by the word an item's storage attribute
+// (kSecAttrTokenID) holds; nothing else tells the kinds apart. A kind reports every failure as a
+// keychain status code, mapping its own failures to them itself.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "bridge/platform/software/keys/decoded_key_cache.hpp"
 #include "bridge/platform/software/keys/rsa_key.hpp"
@@ -27,6 +31,14 @@ struct NewKey {
 struct KeySignature {
   Bytes signature;
   std::optional<DecodedKey> reloaded;
+};
+
+// Where an item is kept: the identity its keychain recorded for the keychain's kind when it was
+// made (empty for a kind that records none) and the item's row. A kind may bind what it stores to
+// the place, so that a stored key copied to another row or file does not load there.
+struct KeyPlace {
+  std::string_view keychain;
+  std::int64_t row = 0;
 };
 
 // What the keychain does with a stored key of the kind that does not load.
@@ -51,12 +63,23 @@ class KeyKind {
  public:
   virtual ~KeyKind() = default;
 
-  // Whether keys of the kind can be made now; asked when a new keychain chooses where its keys go.
-  virtual bool can_make_keys() = 0;
-  // A new RSA key of the given size, exponent 65537.
+  // Readies a new keychain for keys of the kind, when a keychain is made to keep them: the
+  // identity the keychain records for its kind (empty when the kind needs none), or why keys of
+  // the kind cannot be made now.
+  virtual StatusOr<std::string> bind_new_keychain() = 0;
+  // Undoes bind_new_keychain for a keychain that was then not made with its identity.
+  virtual void unbind_keychain(std::string_view identity) = 0;
+  // Whether the keys of a keychain that recorded the identity can be used now;
+  // errSecInteractionNotAllowed while the kind withholds them, as for a locked keychain.
+  virtual OSStatus check_usable(std::string_view keychain) = 0;
+
+  // A new RSA key of the given size, exponent 65537, with what create made of it to store.
   virtual StatusOr<NewKey> create(int bits) = 0;
-  // The key a stored form from create stands for, with its signing context.
-  virtual StatusOr<DecodedKey> load(const SecretBytes& stored) = 0;
+  // What the keychain writes for a key made by create, once the row it goes to is known (inside
+  // the transaction that writes it).
+  virtual StatusOr<SecretBytes> stored_form(const SecretBytes& made, const KeyPlace& place) = 0;
+  // The key a stored form stands for, with its signing context.
+  virtual StatusOr<DecodedKey> load(const SecretBytes& stored, const KeyPlace& place) = 0;
   // The public half of a key of the kind as an ordinary OpenSSL key of the default context,
   // which encodes, verifies and compares like any other.
   virtual StatusOr<Pkey> public_half(const Pkey& key) = 0;

@@ -6,6 +6,7 @@ namespace ktarn::platform::software {
 
 // Each kind's file defines its maker.
 std::unique_ptr<KeyKind> make_tpm_key_kind();
+std::unique_ptr<KeyKind> make_sealed_key_kind();
 std::unique_ptr<KeyKind> make_software_key_kind();
 
 namespace {
@@ -15,10 +16,12 @@ struct KeyKindRow {
   std::unique_ptr<KeyKind> (*make)();
 };
 
-// In the order a new keychain prefers them when nobody chooses; software keys can always be made,
-// so they come last.
+// In the order a new keychain prefers them when nobody chooses: a key the TPM holds, else one
+// sealed under a wrapping key the desktop keeps; plain software keys can always be made, so they
+// come last.
 constexpr auto kKeyKinds = std::to_array<KeyKindRow>({
     {"tpm", make_tpm_key_kind},
+    {kSealedKeys, make_sealed_key_kind},
     {kSoftwareKeys, make_software_key_kind},
 });
 
@@ -45,11 +48,23 @@ StatusOr<KeyKind*> KeyKinds::kind(std::string_view stored_as) {
   return Unexpected(errSecInvalidKeychain);
 }
 
-std::string KeyKinds::first_that_can_make_keys() {
-  for (std::size_t i = 0; i < kKeyKinds.size(); ++i) {
-    if (kinds_[i]->can_make_keys()) return std::string(kKeyKinds[i].stored_as);
+StatusOr<NewKeyStorage> KeyKinds::bind(std::string_view stored_as) {
+  auto named = kind(stored_as);
+  if (!named) return Unexpected(named.error());
+  auto identity = (*named)->bind_new_keychain();
+  if (!identity) return Unexpected(identity.error());
+  NewKeyStorage storage{std::string(stored_as), *identity, nullptr};
+  if (!identity->empty()) {
+    storage.abandon = [kind = *named, identity = *identity] { kind->unbind_keychain(identity); };
   }
-  return std::string(kSoftwareKeys);
+  return storage;
+}
+
+NewKeyStorage KeyKinds::bind_first() {
+  for (const KeyKindRow& row : kKeyKinds) {
+    if (auto storage = bind(row.stored_as)) return std::move(*storage);
+  }
+  return NewKeyStorage{};
 }
 
 }  // namespace ktarn::platform::software

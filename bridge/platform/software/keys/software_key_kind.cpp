@@ -19,7 +19,9 @@ DecodedKey with_signer(Pkey key) {
 
 class SoftwareKeyKind final : public KeyKind {
  public:
-  bool can_make_keys() override { return true; }
+  StatusOr<std::string> bind_new_keychain() override { return std::string(); }
+  void unbind_keychain(std::string_view /*identity*/) override {}
+  OSStatus check_usable(std::string_view /*keychain*/) override { return errSecSuccess; }
 
   StatusOr<NewKey> create(int bits) override {
     auto key = generate_rsa_key(bits);
@@ -29,7 +31,11 @@ class SoftwareKeyKind final : public KeyKind {
     return NewKey{with_signer(std::move(*key)), std::move(*stored)};
   }
 
-  StatusOr<DecodedKey> load(const SecretBytes& stored) override {
+  StatusOr<SecretBytes> stored_form(const SecretBytes& made, const KeyPlace& /*place*/) override {
+    return made;
+  }
+
+  StatusOr<DecodedKey> load(const SecretBytes& stored, const KeyPlace& /*place*/) override {
     auto key = decode_rsa_private_key(stored.view());
     if (!key) return Unexpected(key.error());
     return with_signer(std::move(*key));

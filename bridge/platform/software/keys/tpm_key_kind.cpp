@@ -18,7 +18,12 @@ StatusOr<T> with_status(TpmResult<T> result) {
 
 class TpmKeyKind final : public KeyKind {
  public:
-  bool can_make_keys() override { return keys_.reachable(); }
+  StatusOr<std::string> bind_new_keychain() override {
+    if (!keys_.reachable()) return Unexpected(status_from_tpm_failure(TpmFailure::kUnreachable));
+    return std::string();
+  }
+  void unbind_keychain(std::string_view /*identity*/) override {}
+  OSStatus check_usable(std::string_view /*keychain*/) override { return errSecSuccess; }
 
   StatusOr<NewKey> create(int bits) override {
     auto created = keys_.create_rsa_key(bits);
@@ -26,7 +31,11 @@ class TpmKeyKind final : public KeyKind {
     return NewKey{std::move(created->key), SecretBytes(created->blob)};
   }
 
-  StatusOr<DecodedKey> load(const SecretBytes& stored) override {
+  StatusOr<SecretBytes> stored_form(const SecretBytes& made, const KeyPlace& /*place*/) override {
+    return made;
+  }
+
+  StatusOr<DecodedKey> load(const SecretBytes& stored, const KeyPlace& /*place*/) override {
     return with_status(keys_.load(stored.view()));
   }
 
