@@ -97,6 +97,8 @@ class TpmKeys {
   TpmResult<std::shared_ptr<Context>> context();
   bool answers(const Context& context);
   TpmFailure failure_of(const Context& context, bool cut, TpmFailure otherwise);
+  TpmFailure judged(const Context& context, bool cut, std::optional<TpmFailure> said,
+                    TpmFailure otherwise);
   template <class T>
   TpmResult<T> reconnecting(
       const std::function<TpmResult<T>(const std::shared_ptr<Context>&)>& call);
