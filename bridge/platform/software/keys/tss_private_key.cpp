@@ -12,8 +12,9 @@ constexpr std::uint8_t kOctetString = 0x04;
 // 2.23.133.10.1.3, the TCG's identifier of a key to be loaded under its parent.
 constexpr std::array<std::uint8_t, 8> kLoadableKey = {0x06, 0x06, 0x67, 0x81,
                                                       0x05, 0x0a, 0x01, 0x03};
-// emptyAuth: [0] EXPLICIT BOOLEAN TRUE.
-constexpr std::array<std::uint8_t, 5> kEmptyAuth = {0xa0, 0x03, 0x01, 0x01, 0xff};
+// emptyAuth: [0] EXPLICIT BOOLEAN TRUE, whose value byte the provider writes as 1 (not DER's
+// 0xff).
+constexpr std::array<std::uint8_t, 5> kEmptyAuth = {0xa0, 0x03, 0x01, 0x01, 0x01};
 // parent: the owner hierarchy (TPM2_RH_OWNER), under whose primary key the provider loads it.
 constexpr std::array<std::uint8_t, 6> kOwnerParent = {0x02, 0x04, 0x40, 0x00, 0x00, 0x01};
 
