@@ -52,16 +52,24 @@ Expected<TPMI_ALG_PUBLIC, TssCode> primary_algorithm(const TssLibrary& tss, ESYS
   return TPM2_ALG_RSA;
 }
 
-// The provider's primary key template: a restricted decryption key, exempt from lockout itself,
-// whose AES-128 in CFB mode wraps the keys made under it.
+// What the provider's primary key and this key have in common: named with SHA-256, bound to
+// this TPM and its parent, its private part made inside the TPM, used with an authorisation value
+// (empty), and exempt from lockout.
+TPM2B_PUBLIC public_template(TPMI_ALG_PUBLIC algorithm, TPMA_OBJECT use) {
+  TPM2B_PUBLIC object{};
+  object.publicArea.type = algorithm;
+  object.publicArea.nameAlg = TPM2_ALG_SHA256;
+  object.publicArea.objectAttributes = use | TPMA_OBJECT_USERWITHAUTH | TPMA_OBJECT_NODA |
+                                       TPMA_OBJECT_FIXEDTPM | TPMA_OBJECT_FIXEDPARENT |
+                                       TPMA_OBJECT_SENSITIVEDATAORIGIN;
+  return object;
+}
+
+// The provider's primary key template: a restricted decryption key whose AES-128 in CFB mode
+// wraps the keys made under it.
 TPM2B_PUBLIC primary_template(TPMI_ALG_PUBLIC algorithm) {
-  TPM2B_PUBLIC primary{};
+  TPM2B_PUBLIC primary = public_template(algorithm, TPMA_OBJECT_RESTRICTED | TPMA_OBJECT_DECRYPT);
   TPMT_PUBLIC& area = primary.publicArea;
-  area.type = algorithm;
-  area.nameAlg = TPM2_ALG_SHA256;
-  area.objectAttributes = TPMA_OBJECT_USERWITHAUTH | TPMA_OBJECT_RESTRICTED | TPMA_OBJECT_DECRYPT |
-                          TPMA_OBJECT_NODA | TPMA_OBJECT_FIXEDTPM | TPMA_OBJECT_FIXEDPARENT |
-                          TPMA_OBJECT_SENSITIVEDATAORIGIN;
   TPMT_SYM_DEF_OBJECT wrapping{};
   wrapping.algorithm = TPM2_ALG_AES;
   wrapping.keyBits.aes = 128;
@@ -85,14 +93,8 @@ TPM2B_PUBLIC primary_template(TPMI_ALG_PUBLIC algorithm) {
 // The provider's template for an RSA key it generates, with the lockout exemption added: an
 // unrestricted key for any scheme the caller picks, bound to this TPM and this parent.
 TPM2B_PUBLIC key_template(int bits) {
-  TPM2B_PUBLIC key{};
-  TPMT_PUBLIC& area = key.publicArea;
-  area.type = TPM2_ALG_RSA;
-  area.nameAlg = TPM2_ALG_SHA256;
-  area.objectAttributes = TPMA_OBJECT_USERWITHAUTH | TPMA_OBJECT_SIGN_ENCRYPT |
-                          TPMA_OBJECT_DECRYPT | TPMA_OBJECT_FIXEDTPM | TPMA_OBJECT_FIXEDPARENT |
-                          TPMA_OBJECT_SENSITIVEDATAORIGIN | TPMA_OBJECT_NODA;
-  TPMS_RSA_PARMS& rsa = area.parameters.rsaDetail;
+  TPM2B_PUBLIC key = public_template(TPM2_ALG_RSA, TPMA_OBJECT_SIGN_ENCRYPT | TPMA_OBJECT_DECRYPT);
+  TPMS_RSA_PARMS& rsa = key.publicArea.parameters.rsaDetail;
   rsa.symmetric.algorithm = TPM2_ALG_NULL;
   rsa.scheme.scheme = TPM2_ALG_NULL;
   rsa.keyBits = static_cast<TPMI_RSA_KEY_BITS>(bits);
