@@ -1,7 +1,7 @@
 // The TPM software stack's own libraries (its enhanced system API, the TCTI loader and the
-// marshalling library), opened when a key is first made with them, as OpenSSL opens the tpm2
-// provider that links the same libraries: the companion links none of them, and so runs where no
-// TPM stack is installed. Only the headers are needed to build.
+// marshalling library), opened at run time once the tpm2 provider, which links the same ones, has
+// loaded: the companion links none of them, and so runs where no TPM stack is installed. Only the
+// headers are needed to build.
 #pragma once
 
 #include <tss2/tss2_esys.h>
