@@ -1,6 +1,7 @@
 // Keys inside a TPM, against software TPMs started for these tests: what creation gives and what
-// its blob does not hold, signatures OpenSSL verifies on its own, and the ways a stored key
-// becomes unusable (another TPM, no TPM, a damaged or foreign blob), each reported as such.
+// its blob does not hold, signatures OpenSSL verifies on its own, the ways a stored key becomes
+// unusable (another TPM, no TPM, a damaged or foreign blob), each reported as such, and lockout,
+// which stops only the keys made before keys were exempt from it.
 #include "bridge/platform/software/keys/tpm_key.hpp"
 
 #include <openssl/bn.h>
@@ -10,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "provider_made_tpm_key.hpp"
 #include "software_keychain_fixture.hpp"
 #include "support/software_tpm.hpp"
 
@@ -27,6 +30,10 @@ namespace {
 
 using ktarn::testing::ScopedTcti;
 using ktarn::testing::SoftwareTpm;
+using testing::object_attributes;
+using testing::provider_encoding;
+using testing::provider_made_tpm_key;
+using testing::public_area;
 
 const Bytes kDigest(32, 0x5c);
 
@@ -140,6 +147,31 @@ TEST_F(TpmKeyTest, CreatedKeySignsAndLoadsBackAsTheSameKey) {
   ASSERT_TRUE(loaded);
   EXPECT_EQ(public_der(*loaded->key), der);
   EXPECT_EQ(sign(*loaded), signature);  // PKCS #1 v1.5 is deterministic
+  EXPECT_EQ(provider_encoding(*loaded->key), created().blob) << "not the provider's stored form";
+}
+
+// A new key is exempt from lockout and is otherwise what the provider makes: the same attributes
+// but that one, the same algorithms and parameters; only the modulus differs.
+TEST_F(TpmKeyTest, ANewKeyIsTheProvidersButExemptFromLockout) {
+  constexpr std::uint32_t kNoDictionaryAttack = 0x400;
+  constexpr std::size_t kAttributesAt = 6;
+  constexpr std::size_t kModulusSize = 256;
+  const Bytes theirs = provider_made_tpm_key(2048);
+  ASSERT_FALSE(theirs.empty());
+  const auto made_attributes = object_attributes(created().blob);
+  const auto their_attributes = object_attributes(theirs);
+  ASSERT_TRUE(made_attributes && their_attributes);
+  EXPECT_EQ(*their_attributes & kNoDictionaryAttack, 0u);
+  EXPECT_EQ(*made_attributes, *their_attributes | kNoDictionaryAttack);
+  auto ours_apart = *public_area(created().blob);
+  auto theirs_apart = *public_area(theirs);
+  ASSERT_EQ(ours_apart.size(), theirs_apart.size());
+  ASSERT_GT(ours_apart.size(), kAttributesAt + 4 + kModulusSize);
+  for (Bytes* area : {&ours_apart, &theirs_apart}) {
+    std::fill_n(area->begin() + kAttributesAt, 4, 0);
+    std::fill_n(area->end() - kModulusSize, kModulusSize, 0);
+  }
+  EXPECT_EQ(ours_apart, theirs_apart);
 }
 
 TEST_F(TpmKeyTest, BlobHoldsNoPrivateKey) {
@@ -417,25 +449,33 @@ TEST_F(TpmKeyTest, AFullTpmIsToldApartFromAKeyItRefuses) {
   EXPECT_EQ(attempt(keys, *made, Use::kSign), std::nullopt) << "once the slots are flushed";
 }
 
-// Unorderly restarts (crashes, power losses) after the key was used put the TPM into
-// dictionary-attack lockout; a key that lockout stops is reported as such, not as refused.
-TEST_F(TpmKeyTest, LockoutIsToldApartFromAKeyTheTpmRefuses) {
+// Unorderly restarts (crashes, power losses) after a key under dictionary-attack protection was
+// used put the TPM into lockout. A key made before keys were exempt is then reported locked out,
+// not refused; a key made now still signs, and new keys are still made.
+TEST_F(TpmKeyTest, LockoutStopsOnlyKeysMadeBeforeTheExemption) {
   SoftwareTpm crashing;
   ASSERT_TRUE(crashing.running());
   ScopedTcti pointed(crashing.tcti());
   TpmKeys keys;
-  auto made = keys.create_rsa_key(2048);
-  ASSERT_TRUE(made);
+  auto exempt = keys.create_rsa_key(2048);
+  ASSERT_TRUE(exempt);
+  const Bytes old_blob = provider_made_tpm_key(2048);
+  auto old_key = keys.load(old_blob);
+  ASSERT_TRUE(old_key);
+  const CreatedTpmKey old{std::move(*old_key), old_blob};
   std::optional<TpmFailure> failed;
   for (int restart = 0; restart < 6 && !failed; ++restart) {
-    failed = attempt(keys, *made, Use::kSign);
+    failed = attempt(keys, old, Use::kSign);
     if (!failed) {
       ASSERT_TRUE(crashing.restart());
     }
   }
   ASSERT_TRUE(failed) << "no lockout";
   EXPECT_EQ(*failed, TpmFailure::kLockedOut);
-  EXPECT_TRUE(keys.load(made->blob)) << "the key is still there to read";
+  EXPECT_TRUE(keys.load(old.blob)) << "the old key is still there to read";
+  EXPECT_EQ(attempt(keys, *exempt, Use::kSign), std::nullopt) << "a key made now, in lockout";
+  EXPECT_EQ(attempt(keys, *exempt, Use::kCreate), std::nullopt) << "a key made in lockout";
+  EXPECT_EQ(attempt(keys, old, Use::kSign), TpmFailure::kLockedOut) << "still locked out";
 }
 
 // Standard error, as the TSS beneath the provider would use it on every failure, stays empty.

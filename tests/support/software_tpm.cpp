@@ -133,10 +133,13 @@ constexpr const char* kManagerName = "com.intel.tss2.Tabrmd";
   ::setenv("DBUS_SESSION_BUS_ADDRESS", bus_address.c_str(), 1);
   const std::string tcti_option = "--tcti=" + tcti;
   // Root is allowed because test machines often run as root; the manager then serves only this
-  // private bus.
-  ::execl(kManager, "tpm2-abrmd", "--session", "--allow-root", "--flush-all", tcti_option.c_str(),
-          static_cast<char*>(nullptr));
-  ::execlp("tpm2-abrmd", "tpm2-abrmd", "--session", "--allow-root", "--flush-all",
+  // private bus. Its own default of 27 connections is raised to its most, nearer the kernel's
+  // manager, which has no such limit: each companion keeps two (the provider's and its own, to
+  // make keys), and the tests run many companions at once.
+  constexpr const char* kConnections = "--max-connections=100";
+  ::execl(kManager, "tpm2-abrmd", "--session", "--allow-root", "--flush-all", kConnections,
+          tcti_option.c_str(), static_cast<char*>(nullptr));
+  ::execlp("tpm2-abrmd", "tpm2-abrmd", "--session", "--allow-root", "--flush-all", kConnections,
            tcti_option.c_str(), static_cast<char*>(nullptr));
   ::_exit(127);
 }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -18,7 +19,6 @@
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/decoder.h>
-#include <openssl/encoder.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
@@ -26,6 +26,7 @@
 #include <openssl/rsa.h>
 
 #include "base/c_handle.hpp"
+#include "bridge/platform/software/keys/tss_key_creation.hpp"
 #include "bridge/platform/status_codes.hpp"
 
 namespace ktarn::platform::software {
@@ -57,7 +58,6 @@ constexpr unsigned long kObjectHandles = 0x906;
 constexpr unsigned long kLockout = 0x921;
 
 using PkeyContext = CHandle<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
-using EncoderContext = CHandle<OSSL_ENCODER_CTX, OSSL_ENCODER_CTX_free>;
 using DecoderContext = CHandle<OSSL_DECODER_CTX, OSSL_DECODER_CTX_free>;
 using Rand = CHandle<EVP_RAND, EVP_RAND_free>;
 using RandContext = CHandle<EVP_RAND_CTX, EVP_RAND_CTX_free>;
@@ -145,8 +145,19 @@ void silence_glib() {
   });
 }
 
+// What a response code from the TPM stack says, when it says a sound key cannot be used now.
+std::optional<TpmFailure> verdict_of(unsigned long response) {
+  const unsigned long code = response & kResponseCodeMask;
+  if (code == kObjectMemory || code == kSessionMemory || code == kMemory ||
+      code == kSessionHandles || code == kObjectHandles) {
+    return TpmFailure::kNoRoom;
+  }
+  if (code == kLockout) return TpmFailure::kLockedOut;
+  return std::nullopt;
+}
+
 // What the TPM answered, when the provider passed its response code on: the code in decimal at
-// the start of the error's text. Only the answers that say a sound key cannot be used now.
+// the start of the error's text.
 std::optional<TpmFailure> tpm_verdict() {
   std::optional<TpmFailure> verdict;
   const char* data = nullptr;
@@ -154,14 +165,9 @@ std::optional<TpmFailure> tpm_verdict() {
   while (ERR_get_error_all(nullptr, nullptr, nullptr, &data, &flags) != 0) {
     if ((flags & ERR_TXT_STRING) == 0 || data == nullptr) continue;
     char* end = nullptr;
-    const unsigned long code = std::strtoul(data, &end, 10) & kResponseCodeMask;
+    const unsigned long code = std::strtoul(data, &end, 10);
     if (end == data) continue;
-    if (code == kObjectMemory || code == kSessionMemory || code == kMemory ||
-        code == kSessionHandles || code == kObjectHandles) {
-      verdict = TpmFailure::kNoRoom;
-    } else if (code == kLockout) {
-      verdict = TpmFailure::kLockedOut;
-    }
+    if (auto said = verdict_of(code)) verdict = said;
   }
   return verdict;
 }
@@ -243,7 +249,8 @@ struct TpmKeys::Context {
   OSSL_LIB_CTX* library = nullptr;
   OSSL_PROVIDER* software = nullptr;
   OSSL_PROVIDER* tpm = nullptr;
-  Sockets sockets;  // those the provider's connection keeps for TPM commands
+  Sockets sockets;                   // those the provider's connection keeps for TPM commands
+  std::optional<TssConnection> tss;  // the stack's own connection to the same TPM, to make keys
 };
 
 namespace {
@@ -271,20 +278,6 @@ bool tpm_answers(OSSL_LIB_CTX* library) {
 // Keys and signing contexts hold the library context until they are released themselves.
 Pkey adopt_key(std::shared_ptr<void> context, EVP_PKEY* key) {
   return Pkey(key, [context = std::move(context)](EVP_PKEY* released) { EVP_PKEY_free(released); });
-}
-
-Bytes encode_blob(EVP_PKEY& key) {
-  EncoderContext encoder(
-      OSSL_ENCODER_CTX_new_for_pkey(&key, EVP_PKEY_KEYPAIR, "DER", "PrivateKeyInfo", kTpmOnly));
-  unsigned char* data = nullptr;
-  std::size_t length = 0;
-  if (!encoder || OSSL_ENCODER_CTX_get_num_encoders(encoder.get()) == 0 ||
-      OSSL_ENCODER_to_data(encoder.get(), &data, &length) != 1) {
-    return {};
-  }
-  Bytes blob(data, data + length);
-  OPENSSL_free(data);
-  return blob;
 }
 
 }  // namespace
@@ -354,13 +347,20 @@ TpmResult<std::shared_ptr<TpmKeys::Context>> TpmKeys::context() {
   }
   context->software = OSSL_PROVIDER_load(context->library, "default");
   if (context->software == nullptr) return failure<std::shared_ptr<Context>>(TpmFailure::kFailed);
-  // The provider connects to the TPM as it loads, and refuses to load without one; the sockets
-  // it opened meanwhile are its connection's.
+  // The provider connects to the TPM as it loads, and refuses to load without one; the stack's
+  // own connection is made alongside, to the TPM the provider reached, so that making a key later
+  // opens nothing that could wait on a stopped resource manager past the watchdog's reach. The
+  // sockets opened meanwhile are the two connections'.
   const Sockets before = open_sockets();
   const bool was_cut = bounded(
       bounds_.call, [&before] { cut(command_sockets_since(before)); },
-      [&] { context->tpm = OSSL_PROVIDER_load(context->library, "tpm2"); });
-  if (context->tpm == nullptr || was_cut) {
+      [&] {
+        context->tpm = OSSL_PROVIDER_load(context->library, "tpm2");
+        if (context->tpm == nullptr) return;
+        auto tss = TssConnection::open(std::getenv(kTctiVariable));
+        if (tss) context->tss.emplace(std::move(*tss));
+      });
+  if (context->tpm == nullptr || !context->tss || was_cut) {
     return failure<std::shared_ptr<Context>>(TpmFailure::kUnreachable);
   }
   context->sockets = command_sockets_since(before);
@@ -385,11 +385,18 @@ bool TpmKeys::answers(const Context& context) {
   return false;
 }
 
-// What a failed TPM call tells: the TPM's own answer when it says a sound key cannot be used
-// now; otherwise whether the connection still answers.
+// What a failed provider call tells, the TPM's answer read from what the provider left on
+// OpenSSL's error queue.
 TpmFailure TpmKeys::failure_of(const Context& context, bool cut, TpmFailure otherwise) {
   const std::optional<TpmFailure> said = cut ? std::nullopt : tpm_verdict();
   ERR_clear_error();
+  return judged(context, cut, said, otherwise);
+}
+
+// What a failed TPM call tells: the TPM's own answer when it says a sound key cannot be used
+// now; otherwise whether the connection still answers.
+TpmFailure TpmKeys::judged(const Context& context, bool cut, std::optional<TpmFailure> said,
+                           TpmFailure otherwise) {
   if (said) return *said;
   if (cut) {
     if (context_.get() == &context) context_.reset();
@@ -421,35 +428,19 @@ TpmResult<CreatedTpmKey> TpmKeys::create_rsa_key(int bits) {
       [this, bits](const std::shared_ptr<Context>& context) { return create_in(context, bits); });
 }
 
+// The key is made through the stack's own connection, since the provider cannot exempt a key
+// from lockout; the provider then loads it like any stored key.
 TpmResult<CreatedTpmKey> TpmKeys::create_in(const std::shared_ptr<Context>& context, int bits) {
-  PkeyContext generator(EVP_PKEY_CTX_new_from_name(context->library, "RSA", kTpmOnly));
-  if (!generator || EVP_PKEY_keygen_init(generator.get()) <= 0) {
-    return failure<CreatedTpmKey>(TpmFailure::kFailed);
-  }
-  std::size_t size = static_cast<std::size_t>(bits);
-  unsigned int exponent = 65537;
-  OSSL_PARAM params[] = {
-      OSSL_PARAM_construct_size_t(OSSL_PKEY_PARAM_RSA_BITS, &size),
-      OSSL_PARAM_construct_uint(OSSL_PKEY_PARAM_RSA_E, &exponent),
-      OSSL_PARAM_construct_end(),
-  };
-  if (EVP_PKEY_CTX_set_params(generator.get(), params) <= 0) {
-    return failure<CreatedTpmKey>(TpmFailure::kFailed);
-  }
-  EVP_PKEY* generated = nullptr;
-  int made = 0;
+  Expected<Bytes, TssCode> made = Unexpected(kTssUnavailable);
   const bool was_cut = bounded(*context, bounds_.creation,
-                               [&] { made = EVP_PKEY_generate(generator.get(), &generated); });
-  if (made <= 0) {
-    EVP_PKEY_free(generated);
-    return Unexpected(failure_of(*context, was_cut, TpmFailure::kFailed));
+                               [&] { made = context->tss->create_lockout_exempt_rsa_key(bits); });
+  if (!made) {
+    const std::optional<TpmFailure> said = was_cut ? std::nullopt : verdict_of(made.error());
+    return Unexpected(judged(*context, was_cut, said, TpmFailure::kFailed));
   }
-  Pkey key = adopt_key(context, generated);
-  Bytes blob = encode_blob(*key);
-  if (blob.empty()) return failure<CreatedTpmKey>(TpmFailure::kFailed);
-  auto signer = with_signer(context, std::move(key));
-  if (!signer) return Unexpected(signer.error());
-  return CreatedTpmKey{std::move(*signer), std::move(blob)};
+  auto key = load_in(context, *made);
+  if (!key) return Unexpected(key.error());
+  return CreatedTpmKey{std::move(*key), std::move(*made)};
 }
 
 TpmResult<DecodedKey> TpmKeys::load(std::span<const std::uint8_t> blob) {

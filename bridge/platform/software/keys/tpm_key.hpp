@@ -1,16 +1,20 @@
-// RSA keys that live inside a TPM 2.0, reached only through OpenSSL's tpm2 provider. The provider
-// and OpenSSL's default provider are loaded into a library context of their own, on first use, so
-// the rest of the process keeps OpenSSL's default context untouched. The TPM reached is the
-// kernel's resource manager unless the provider's TCTI variable (TPM2OPENSSL_TCTI) names another;
-// an empty variable counts as unset. Nothing the TPM stack's libraries log reaches standard
-// error. Every TPM call has a bound; one that does not return within it is cut (its sockets shut
-// down by a watchdog thread, the only thread this adds, which never calls into the provider) and
-// fails as if no TPM answered. A connection found dead is made again once, within the same call,
-// before the call fails. A TPM key's stored form is the provider's TPM-wrapped blob (the DER
-// "TSS2 PRIVATE KEY" structure): the private half in it is encrypted under a key that never leaves
-// the TPM that made it, so the blob is useless on any other TPM, or on the same one after it was
-// cleared. The provider makes keys without the attribute that would exempt them from the TPM's
-// dictionary-attack lockout, and has no parameter to set it.
+// RSA keys that live inside a TPM 2.0, loaded and used only through OpenSSL's tpm2 provider. The
+// provider and OpenSSL's default provider are loaded into a library context of their own, on first
+// use, so the rest of the process keeps OpenSSL's default context untouched. The TPM reached is
+// the kernel's resource manager unless the provider's TCTI variable (TPM2OPENSSL_TCTI) names
+// another; an empty variable counts as unset. Nothing the TPM stack's libraries log reaches
+// standard error. Every TPM call has a bound; one that does not return within it is cut (its
+// sockets shut down by a watchdog thread, the only thread this adds, which never calls into the
+// provider) and fails as if no TPM answered. A connection found dead is made again once, within
+// the same call, before the call fails. A TPM key's stored form is the provider's TPM-wrapped
+// blob (the DER "TSS2 PRIVATE KEY" structure): the private half in it is encrypted under a key
+// that never leaves the TPM that made it, so the blob is useless on any other TPM, or on the same
+// one after it was cleared. New keys are exempt from the TPM's dictionary-attack lockout, which
+// guards nothing for a key with an empty authorisation yet would stop it after a few unorderly
+// TPM restarts: the provider cannot set that attribute, so a key is made with the TPM stack's own
+// connection, opened beside the provider's (tss_key_creation.hpp), in the form the provider
+// stores, and the provider then loads it as any stored key. Keys made before, without the
+// exemption, load and sign as they did, and report lockout as kLockedOut.
 #pragma once
 
 #include <chrono>
@@ -97,6 +101,8 @@ class TpmKeys {
   TpmResult<std::shared_ptr<Context>> context();
   bool answers(const Context& context);
   TpmFailure failure_of(const Context& context, bool cut, TpmFailure otherwise);
+  TpmFailure judged(const Context& context, bool cut, std::optional<TpmFailure> said,
+                    TpmFailure otherwise);
   template <class T>
   TpmResult<T> reconnecting(
       const std::function<TpmResult<T>(const std::shared_ptr<Context>&)>& call);
