@@ -69,8 +69,15 @@ double rate(int count, const std::function<void()>& fn) {
   return count / seconds_since(start);
 }
 
+// This build's companion, or another build's named by KTARN_BENCH_COMPANION, so that two builds
+// can be measured by one driver, taking turns.
+std::string companion_path() {
+  const char* other = std::getenv("KTARN_BENCH_COMPANION");
+  return other != nullptr && *other != '\0' ? other : KTARN_COMPANION_PATH;
+}
+
 ChildOptions companion(const TempHome& home) {
-  return {{KTARN_COMPANION_PATH}, {home.env()}, kChildCpu};
+  return {{companion_path()}, {home.env()}, kChildCpu};
 }
 
 ChildOptions peer(std::size_t reply_size) {
@@ -158,10 +165,52 @@ double store_path_rate(int count) {
   return result;
 }
 
+// A new process's first answers, the device key already stored, beside what no companion can
+// do below: starting and answering "health", plus one raw signature. Medians of five rounds
+// taking turns, in microseconds.
+struct FirstAnswers {
+  double start, start_floor, key, sign, floor;
+};
+
+FirstAnswers first_answers(const TempHome& home, std::size_t health_size, int scale) {
+  std::vector<double> start_runs, start_floor_runs, first_key_runs, first_sign_runs,
+      first_floor_runs;
+  for (int round = 0; round < 5; ++round) {
+    start_runs.push_back(first_answer_us(companion(home), kHealth, 20 * scale));
+    start_floor_runs.push_back(first_answer_us(peer(health_size), kHealth, 20 * scale));
+    first_key_runs.push_back(first_answer_us(companion(home), kKey, 10 * scale));
+    first_sign_runs.push_back(first_answer_us(companion(home), kSign, 10 * scale));
+    const double raw_signature_us =
+        1e6 / on_child_cpu([&] { return openssl_sign_rate(50 * scale); });
+    first_floor_runs.push_back(first_answer_us(companion(home), kHealth, 10 * scale) +
+                               raw_signature_us);
+  }
+  return {median(start_runs), median(start_floor_runs), median(first_key_runs),
+          median(first_sign_runs), median(first_floor_runs)};
+}
+
 void row(const char* figure, double value, const char* unit, double floor, const char* target,
          double ratio) {
   std::printf("| %-44s | %12.1f %-6s | %12.1f | %6.2f | %-8s |\n", figure, value, unit, floor,
               ratio, target);
+}
+
+void print_header() {
+  std::printf(
+      "| figure                                       |        value        |        floor |  "
+      "ratio | target   |\n");
+  std::printf(
+      "|----------------------------------------------|---------------------|--------------|-------"
+      "-|----------|\n");
+}
+
+void first_answer_rows(const FirstAnswers& first) {
+  row("start to first \"health\" answer (floor: peer)", first.start, "us", first.start_floor,
+      "<= 1.20", first.start / first.start_floor);
+  row("new process's first \"key\" (floor: health+RSA)", first.key, "us", first.floor, "<= 1.25",
+      first.key / first.floor);
+  row("new process's first \"sign\" (floor: health+RSA)", first.sign, "us", first.floor, "<= 1.25",
+      first.sign / first.floor);
 }
 
 }  // namespace
@@ -183,6 +232,12 @@ int main(int argc, char** argv) {
     }
   }
   probe.finish();
+  // "first": only a new process's first answers, the figures that take least time to run.
+  if (argc > 2 && std::string(argv[2]) == "first") {
+    print_header();
+    first_answer_rows(first_answers(home, health_size, scale));
+    return 0;
+  }
 
   double health = round_trips(companion(home), kHealth, 20000 * scale);
   double raw = round_trips(peer(health_size), kHealth, 20000 * scale);
@@ -208,36 +263,13 @@ int main(int argc, char** argv) {
   double bare_two_cpus = median(bare_runs);
   double key = round_trips(companion(home), kKey, 400 * scale);
   double store = on_child_cpu([&] { return store_path_rate(400 * scale); });
-  // A new process's first answers, the device key already stored, beside what no companion can
-  // do below: starting and answering "health", plus one raw signature.
-  std::vector<double> start_runs, start_floor_runs, first_key_runs, first_sign_runs,
-      first_floor_runs;
-  for (int round = 0; round < 5; ++round) {
-    start_runs.push_back(first_answer_us(companion(home), kHealth, 20 * scale));
-    start_floor_runs.push_back(first_answer_us(peer(health_size), kHealth, 20 * scale));
-    first_key_runs.push_back(first_answer_us(companion(home), kKey, 10 * scale));
-    first_sign_runs.push_back(first_answer_us(companion(home), kSign, 10 * scale));
-    const double raw_signature_us =
-        1e6 / on_child_cpu([&] { return openssl_sign_rate(50 * scale); });
-    first_floor_runs.push_back(first_answer_us(companion(home), kHealth, 10 * scale) +
-                               raw_signature_us);
-  }
-  double start = median(start_runs);
-  double start_floor = median(start_floor_runs);
-  double first_key = median(first_key_runs);
-  double first_sign = median(first_sign_runs);
-  double first_floor = median(first_floor_runs);
+  const FirstAnswers first = first_answers(home, health_size, scale);
   long rss_health = peak_rss_kib(companion(home), kHealth, 2000);
   long rss_sign = peak_rss_kib(companion(home), kSign, 200);
   long rss_floor = peak_rss_kib(peer(sign_size), kSign, 2000);
   (void)key_size;
 
-  std::printf(
-      "| figure                                       |        value        |        floor |  "
-      "ratio | target   |\n");
-  std::printf(
-      "|----------------------------------------------|---------------------|--------------|-------"
-      "-|----------|\n");
+  print_header();
   row("\"health\" round trips/s (floor: raw ping-pong)", health, "/s", raw, ">= 0.70",
       health / raw);
   row("\"sign\" requests/s, 1 CPU (floor: RSA sign/s)", sign_one_cpu, "/s", rsa, ">= 0.85",
@@ -251,12 +283,7 @@ int main(int argc, char** argv) {
   row("bare signer on pipes, 2 CPUs (floor: RSA sign/s)", bare_two_cpus, "/s", rsa, "report",
       bare_two_cpus / rsa);
   row("\"key\" requests/s (floor: open+query+decode/s)", key, "/s", store, "report", key / store);
-  row("start to first \"health\" answer (floor: peer)", start, "us", start_floor, "<= 1.20",
-      start / start_floor);
-  row("new process's first \"key\" (floor: health+RSA)", first_key, "us", first_floor, "<= 1.25",
-      first_key / first_floor);
-  row("new process's first \"sign\" (floor: health+RSA)", first_sign, "us", first_floor, "<= 1.25",
-      first_sign / first_floor);
+  first_answer_rows(first);
   row("peak RSS after 2000 \"health\" (floor: reader)", rss_health / 1024.0, "MiB",
       rss_floor / 1024.0, "report", double(rss_health) / rss_floor);
   row("peak RSS after 200 \"sign\" (floor: reader)", rss_sign / 1024.0, "MiB", rss_floor / 1024.0,
