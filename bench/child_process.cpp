@@ -129,6 +129,8 @@ long ChildProcess::finish() {
   if (from_child_ >= 0) close(from_child_);
   from_child_ = -1;
   pid_ = -1;
+  cpu_us_ = 1e6 * static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
   return usage.ru_maxrss;
 }
 

@@ -29,6 +29,8 @@ class ChildProcess {
   std::string read_line();
   // Closes the child's input and waits for it; returns its peak RSS in KiB.
   long finish();
+  // The CPU time, user and system, the child used in all, once finished.
+  double cpu_us() const { return cpu_us_; }
   pid_t pid() const { return pid_; }
 
  private:
@@ -36,6 +38,7 @@ class ChildProcess {
   int to_child_ = -1;
   int from_child_ = -1;
   std::string pending_;
+  double cpu_us_ = 0;
 };
 
 // A throw-away home folder under the temporary directory, removed with everything in it.

@@ -2,16 +2,23 @@
 // companion. Started with a reply size, it answers every line it reads with one line of that many
 // bytes; that is a raw two-process pipe ping-pong, a start-up floor and a memory floor at once.
 // Started with "sign" after the size, it also makes one RSA-2048 signature per line first: a bare
-// signer behind the same pipes.
+// signer behind the same pipes. Started with "sign-stored" and a file of a key's PKCS #1 DER, it
+// signs each line's SHA-256 digest with that key: what any program using the crypto library
+// spends on its first signature in a new process.
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "rsa_signer.hpp"
 
@@ -47,14 +54,26 @@ void touch_libraries() {
 #endif
 }
 
+// The key in a file of PKCS #1 DER, through the crypto library's decoder.
+EVP_PKEY* stored_key(const char* path) {
+  std::ifstream file(path, std::ios::binary);
+  const std::vector<unsigned char> der((std::istreambuf_iterator<char>(file)),
+                                       std::istreambuf_iterator<char>());
+  const unsigned char* cursor = der.data();
+  return d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &cursor, static_cast<long>(der.size()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   touch_libraries();
   std::size_t reply_size = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1;
   const bool signs = argc > 2 && std::strcmp(argv[2], "sign") == 0;
+  const bool signs_stored = argc > 3 && std::strcmp(argv[2], "sign-stored") == 0;
   std::unique_ptr<ktarn::bench::RsaSigner> signer =
       signs ? std::make_unique<ktarn::bench::RsaSigner>() : nullptr;
+  // Made on the first line, as the companion decodes its key for its first request.
+  std::unique_ptr<ktarn::bench::RsaSigner> stored_signer;
   std::string reply(reply_size > 0 ? reply_size - 1 : 0, 'x');
   reply.push_back('\n');
   char buffer[8192];
@@ -66,6 +85,15 @@ int main(int argc, char** argv) {
     for (ssize_t i = 0; i < n; ++i) pending_lines += buffer[i] == '\n';
     for (; pending_lines > 0; --pending_lines) {
       if (signer) signer->sign();
+      if (signs_stored) {
+        if (!stored_signer) {
+          stored_signer = std::make_unique<ktarn::bench::RsaSigner>(stored_key(argv[3]));
+        }
+        unsigned char digest[32];
+        unsigned int length = 0;
+        EVP_Digest(buffer, static_cast<std::size_t>(n), digest, &length, EVP_sha256(), nullptr);
+        stored_signer->sign(digest);
+      }
       if (!write_all(reply)) return 0;
     }
   }

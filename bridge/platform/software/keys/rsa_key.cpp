@@ -6,10 +6,13 @@
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/param_build.h>
 #include <openssl/params.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
+
+#include "bridge/platform/software/keys/rsa_der.hpp"
 
 namespace ktarn::platform::software {
 
@@ -138,6 +141,54 @@ bool parts_fit(const RsaParts& key) {
   return fit;
 }
 
+// The parts read from a stored key's DER, the private ones in memory that is wiped when it is
+// released (and that the parameter builder below copies into its own wiped block), marked for
+// constant-time arithmetic.
+StatusOr<RsaParts> rsa_parts(const RsaPrivatePartBytes& bytes) {
+  RsaParts parts;
+  Number* const in_order[] = {&parts.n, &parts.e,  &parts.d,  &parts.p,
+                              &parts.q, &parts.dp, &parts.dq, &parts.qinv};
+  static_assert(std::size(in_order) == kRsaPrivatePartCount);
+  for (std::size_t i = 0; i < kRsaPrivatePartCount; ++i) {
+    const bool is_private = i >= 2;
+    in_order[i]->reset(is_private ? BN_secure_new() : BN_new());
+    if (!*in_order[i] || BN_bin2bn(bytes[i].data(), static_cast<int>(bytes[i].size()),
+                                   in_order[i]->get()) == nullptr) {
+      return Unexpected(errSecInternalComponent);
+    }
+    if (is_private) BN_set_flags(in_order[i]->get(), BN_FLG_CONSTTIME);
+  }
+  return parts;
+}
+
+// The key of parts that fit together, made by the RSA key manager from its numbers.
+StatusOr<Pkey> key_from_parts(const RsaParts& parts) {
+  const CHandle<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free> builder(OSSL_PARAM_BLD_new());
+  if (!builder) return Unexpected(errSecInternalComponent);
+  const struct {
+    const char* name;
+    const Number& part;
+  } named[] = {
+      {OSSL_PKEY_PARAM_RSA_N, parts.n},          {OSSL_PKEY_PARAM_RSA_E, parts.e},
+      {OSSL_PKEY_PARAM_RSA_D, parts.d},          {OSSL_PKEY_PARAM_RSA_FACTOR1, parts.p},
+      {OSSL_PKEY_PARAM_RSA_FACTOR2, parts.q},    {OSSL_PKEY_PARAM_RSA_EXPONENT1, parts.dp},
+      {OSSL_PKEY_PARAM_RSA_EXPONENT2, parts.dq}, {OSSL_PKEY_PARAM_RSA_COEFFICIENT1, parts.qinv},
+  };
+  for (const auto& [name, part] : named) {
+    if (OSSL_PARAM_BLD_push_BN(builder.get(), name, part.get()) != 1) {
+      return Unexpected(errSecInternalComponent);
+    }
+  }
+  const CHandle<OSSL_PARAM, OSSL_PARAM_free> params(OSSL_PARAM_BLD_to_param(builder.get()));
+  KeyContext maker(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+  EVP_PKEY* key = nullptr;
+  if (!params || !maker || EVP_PKEY_fromdata_init(maker.get()) != 1 ||
+      EVP_PKEY_fromdata(maker.get(), &key, EVP_PKEY_KEYPAIR, params.get()) != 1) {
+    return Unexpected(errSecInternalComponent);
+  }
+  return adopt(key, errSecInternalComponent);
+}
+
 // An RSA key whose modulus, exponents and primes fit together; errSecDecode otherwise.
 StatusOr<Pkey> sound_rsa(StatusOr<Pkey> key) {
   if (!key) return key;
@@ -194,13 +245,14 @@ StatusOr<Pkey> generate_rsa_key(int bits) {
 }
 
 StatusOr<Pkey> decode_rsa_private_key(std::span<const std::uint8_t> der) {
-  if (der.empty() || der.size() > 1 << 16) return Unexpected(errSecDecode);
-  const unsigned char* cursor = der.data();
-  auto key = adopt(d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &cursor, static_cast<long>(der.size())),
-                   errSecDecode);
-  // Trailing bytes mean the stored item is not the key it claims to be.
-  if (key && cursor != der.data() + der.size()) return Unexpected(errSecDecode);
-  return sound_rsa(std::move(key));
+  if (der.size() > 1 << 16) return Unexpected(errSecDecode);
+  // Checked before any key is made of it.
+  const std::optional<RsaPrivatePartBytes> stored = read_two_prime_private_key(der);
+  if (!stored) return Unexpected(errSecDecode);
+  auto parts = rsa_parts(*stored);
+  if (!parts) return Unexpected(parts.error());
+  if (!parts_fit(*parts)) return Unexpected(errSecDecode);
+  return key_from_parts(*parts);
 }
 
 StatusOr<Pkey> read_rsa_private_key_pem(std::string_view pem) {
@@ -220,12 +272,18 @@ StatusOr<SecretBytes> encode_private_key(EVP_PKEY& key) {
 }
 
 StatusOr<Bytes> encode_public_key(EVP_PKEY& key) {
-  unsigned char* der = nullptr;
-  int length = i2d_PublicKey(&key, &der);
-  if (length <= 0) return Unexpected(errSecInternalComponent);
-  Bytes bytes(der, der + length);
-  OPENSSL_free(der);
-  return bytes;
+  if (!is_rsa_key(key)) return Unexpected(errSecInternalComponent);
+  BIGNUM* modulus = nullptr;
+  BIGNUM* exponent = nullptr;
+  const bool read = EVP_PKEY_get_bn_param(&key, OSSL_PKEY_PARAM_RSA_N, &modulus) == 1 &&
+                    EVP_PKEY_get_bn_param(&key, OSSL_PKEY_PARAM_RSA_E, &exponent) == 1;
+  const Number n(modulus), e(exponent);
+  if (!read) return Unexpected(errSecInternalComponent);
+  Bytes n_bytes(static_cast<std::size_t>(BN_num_bytes(n.get())));
+  Bytes e_bytes(static_cast<std::size_t>(BN_num_bytes(e.get())));
+  BN_bn2bin(n.get(), n_bytes.data());
+  BN_bn2bin(e.get(), e_bytes.data());
+  return write_rsa_public_key(n_bytes, e_bytes);
 }
 
 int key_size_in_bits(EVP_PKEY& key) {

@@ -67,13 +67,14 @@ using Signer = std::shared_ptr<Sha256Signer>;
 
 // A fresh RSA key of the given size with exponent 65537.
 StatusOr<Pkey> generate_rsa_key(int bits);
-// The PKCS #1 or PKCS #8 DER of a two-prime RSA private key whose parts agree with each other, so
-// that a damaged modulus, exponent, prime or CRT part is never used: the primes multiply to the
-// modulus, the public exponent is odd and above one, the private exponent reduces to the CRT
-// exponents, which undo the public one modulo each prime less one, and the CRT coefficient
-// inverts the second prime modulo the first. The primes are not tested for primality: that test
-// costs far more than decoding, and signing, while the key under check came from the keychain
-// file, whose writer could store any key of its choosing (bench/README.md has the figures).
+// The canonical PKCS #1 DER (rsa_der.hpp), the form the keychain stores, of a two-prime RSA
+// private key whose parts agree with each other, so that a damaged modulus, exponent, prime or CRT
+// part is never used: the primes multiply to the modulus, the public exponent is odd and above
+// one, the private exponent reduces to the CRT exponents, which undo the public one modulo each
+// prime less one, and the CRT coefficient inverts the second prime modulo the first. The primes
+// are not tested for primality: that test costs far more than decoding, and signing, while the
+// key under check came from the keychain file, whose writer could store any key of its choosing
+// (bench/README.md has the figures).
 StatusOr<Pkey> decode_rsa_private_key(std::span<const std::uint8_t> der);
 // An RSA private key from PEM text (PKCS #1 or PKCS #8, never encrypted) whose parts agree with
 // each other.
