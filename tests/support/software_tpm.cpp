@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -144,6 +146,31 @@ constexpr const char* kManagerName = "com.intel.tss2.Tabrmd";
   ::_exit(127);
 }
 
+// Whether every thread of the process has stopped: a stop signal takes effect in each thread only
+// once it is scheduled, and a thread still running could answer one more command meanwhile.
+bool all_threads_stopped(pid_t pid) {
+  std::error_code error;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+    std::ifstream stat(task.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t state = line.rfind(')');
+    if (state == std::string::npos || state + 2 >= line.size() || line[state + 2] != 'T') {
+      return false;
+    }
+  }
+  return !error;
+}
+
+// Stops the process and waits, up to a few seconds, until each of its threads has.
+void stop_process(pid_t pid) {
+  ::kill(pid, SIGSTOP);
+  for (int i = 0; i < 500 && !all_threads_stopped(pid); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
 std::string read_line(int fd) {
   std::string line;
   char c;
@@ -242,7 +269,7 @@ bool SoftwareTpm::restart() {
 }
 
 void SoftwareTpm::pause() {
-  if (pid_ > 0) ::kill(pid_, SIGSTOP);
+  if (pid_ > 0) stop_process(pid_);
 }
 
 void SoftwareTpm::resume() {
@@ -316,7 +343,7 @@ bool TpmResourceManager::restart() {
 }
 
 void TpmResourceManager::pause() {
-  if (manager_pid_ > 0) ::kill(manager_pid_, SIGSTOP);
+  if (manager_pid_ > 0) stop_process(manager_pid_);
 }
 
 void TpmResourceManager::resume() {
