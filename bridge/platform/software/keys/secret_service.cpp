@@ -83,9 +83,9 @@ bool append_attributes(Appender& to, const std::string& keychain) {
       {kWrappingKeyAttribute.data(), keychain.c_str()},
   }};
   return to.nested(DBUS_TYPE_ARRAY, "{ss}", [&](Appender& array) {
-    for (const auto& [name, value] : pairs) {
+    for (const auto& pair : pairs) {
       if (!array.nested(DBUS_TYPE_DICT_ENTRY, nullptr, [&](Appender& entry) {
-            return entry.text(DBUS_TYPE_STRING, name) && entry.text(DBUS_TYPE_STRING, value);
+            return entry.text(DBUS_TYPE_STRING, pair[0]) && entry.text(DBUS_TYPE_STRING, pair[1]);
           })) {
         return false;
       }
