@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/crypto_library.hpp"
 #include "keychain_commands.hpp"
 
 namespace {
@@ -87,6 +88,7 @@ CommandResult run(const std::string& command, const std::vector<std::string>& ar
 }  // namespace
 
 int main(int argc, char** argv) {
+  ktarn::prepare_crypto_library();
   if (argc < 2) {
     std::fprintf(stderr, "ktarn-keychain: %s\n", kUsage);
     return 1;

@@ -301,10 +301,11 @@ OSStatus status_from_tpm_failure(TpmFailure failure) {
 // OpenSSL is set up here, before any TpmKeys is complete, so that its own clean-up at exit is
 // registered first and so runs last: an instance that lives as long as the process (the default
 // platform's) then releases its keys and provider while OpenSSL still stands. (A request for no
-// option at all returns before setting anything up.)
+// option at all returns before setting anything up; the one asked for, that OpenSSL's error texts
+// are not loaded, is what the process asks for anyway: base/crypto_library.hpp.)
 TpmKeys::TpmKeys() : TpmKeys(TpmBounds{}) {}
 TpmKeys::TpmKeys(TpmBounds bounds) : bounds_(bounds) {
-  OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+  OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS, nullptr);
 }
 TpmKeys::~TpmKeys() = default;
 TpmKeys::TpmKeys(TpmKeys&&) noexcept = default;

@@ -1,0 +1,13 @@
+#include "base/crypto_library.hpp"
+
+#include <openssl/crypto.h>
+#include <openssl/rand.h>
+
+namespace ktarn {
+
+void prepare_crypto_library() {
+  OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS, nullptr);
+  RAND_set_DRBG_type(nullptr, "HASH-DRBG", nullptr, nullptr, "SHA256");
+}
+
+}  // namespace ktarn

@@ -1,0 +1,17 @@
+// How a process of this system uses the crypto library, settled once before its first use:
+// the companion and the keychain tool call it first thing.
+#pragma once
+
+namespace ktarn {
+
+// - The library's error texts are never loaded: every failure this system reports carries its
+//   own fixed message, and loading the texts costs a new process a tenth of its first answer.
+// - The process's random generator is the hash-based one over SHA-256, the digest every request
+//   already uses, in place of the library's default counter-mode one over AES, for which a new
+//   process would set up every cipher the library has only to seed it. Both are approved
+//   generators of the same strength, seeded from the operating system alike, and a generator
+//   named in the library's configuration file still takes precedence, since that file is read
+//   later, on the library's first real use.
+void prepare_crypto_library();
+
+}  // namespace ktarn
