@@ -6,6 +6,9 @@ namespace ktarn {
 
 // - The library's error texts are never loaded: every failure this system reports carries its
 //   own fixed message, and loading the texts costs a new process a tenth of its first answer.
+// - Nor are the library's old name tables for every cipher and digest filled in: this system
+//   asks for algorithms only by their present names, and a new process would otherwise spend a
+//   quarter of its first "key" answer copying those tables into the names its first lookup uses.
 // - The process's random generator is the hash-based one over SHA-256, the digest every request
 //   already uses, in place of the library's default counter-mode one over AES, for which a new
 //   process would set up every cipher the library has only to seed it. Both are approved
