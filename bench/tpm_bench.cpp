@@ -56,7 +56,7 @@ bool ready(benchmark::State& state) {
 
 void tpm_provider_sign(benchmark::State& state) {
   if (!ready(state)) return;
-  ktarn::platform::software::Sha256Signer& signer = *fixture().created->key.signer;
+  ktarn::platform::software::Sha256Signer& signer = *fixture().created->key.signer();
   for (auto _ : state) {
     auto signature = ktarn::platform::software::sign_sha256_digest(signer, kDigest);
     if (!signature) {

@@ -43,7 +43,7 @@ TEST(DecodedKeyCache, KeepsOneTpmKeyBesideItsSoftwareKeys) {
     SCOPED_TRACE(step.what);
     DecodedKey kept = cache.remember(stored(step.remembered), some_key(), **kinds.kind(step.kind));
     ASSERT_NE(cache.find(stored(step.remembered)), nullptr);
-    EXPECT_EQ(cache.find(stored(step.remembered))->key, kept.key);
+    EXPECT_EQ(cache.find(stored(step.remembered))->key(), kept.key());
     for (std::uint8_t tag : step.kept) EXPECT_NE(cache.find(stored(tag)), nullptr) << int{tag};
     for (std::uint8_t tag : step.gone) EXPECT_EQ(cache.find(stored(tag)), nullptr) << int{tag};
   }
@@ -67,7 +67,6 @@ class LimitedKind final : public KeyKind {
   StatusOr<DecodedKey> load(const SecretBytes&, const KeyPlace&) override {
     return Unexpected(errSecInternalComponent);
   }
-  StatusOr<Pkey> public_half(const Pkey& key) override { return key; }
   StatusOr<KeySignature> sign(Sha256Signer&, const SecretBytes&,
                               std::span<const std::uint8_t>) override {
     return Unexpected(errSecInternalComponent);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/platform/software/keys/rsa_der.hpp"
 #include "bridge/platform/software/keys/rsa_key.hpp"
 #include "changed_rsa_key.hpp"
 
@@ -73,6 +74,12 @@ TEST(RsaKeyCheck, SoundKeysOfEachSizeDecode) {
     auto decoded = decode_rsa_private_key(der_of(*key));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(key_size_in_bits(**decoded), bits);
+    // A lookup that makes no key reads the very numbers the key made later has.
+    auto numbers = check_rsa_private_key(der_of(*key));
+    ASSERT_TRUE(numbers);
+    EXPECT_EQ(size_in_bits(*numbers), bits);
+    EXPECT_EQ(write_rsa_public_key(numbers->modulus, numbers->exponent),
+              *encode_public_key(**decoded));
   }
 }
 
@@ -115,6 +122,11 @@ TEST(RsaKeyCheck, AKeyWhosePartsDoNotFitIsRefused) {
     EXPECT_FALSE(decoded);
     if (!decoded) {
       EXPECT_EQ(decoded.error(), errSecDecode);
+    }
+    auto numbers = check_rsa_private_key(test.der);
+    EXPECT_FALSE(numbers);
+    if (!numbers) {
+      EXPECT_EQ(numbers.error(), errSecDecode);
     }
   }
 }

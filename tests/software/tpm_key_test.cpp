@@ -44,8 +44,8 @@ Bytes public_der(EVP_PKEY& tpm_key) {
 }
 
 std::optional<Bytes> sign(const DecodedKey& key) {
-  if (!key.signer) return std::nullopt;
-  auto signature = sign_sha256_digest(*key.signer, kDigest);
+  if (key.signer() == nullptr) return std::nullopt;
+  auto signature = sign_sha256_digest(*key.signer(), kDigest);
   if (!signature) return std::nullopt;
   return std::move(*signature);
 }
@@ -127,9 +127,9 @@ ScopedTcti* TpmKeyTest::tcti_ = nullptr;
 CreatedTpmKey* TpmKeyTest::created_ = nullptr;
 
 TEST_F(TpmKeyTest, CreatedKeySignsAndLoadsBackAsTheSameKey) {
-  const Bytes der = public_der(*created().key.key);
+  const Bytes der = public_der(*created().key.key());
   ASSERT_FALSE(der.empty());
-  const Pkey half = *tpm_public_half(*created().key.key);
+  const Pkey half = *tpm_public_half(*created().key.key());
   EXPECT_EQ(key_size_in_bits(*half), 2048);
   BIGNUM* exponent = nullptr;
   ASSERT_EQ(EVP_PKEY_get_bn_param(half.get(), OSSL_PKEY_PARAM_RSA_E, &exponent), 1);
@@ -145,9 +145,9 @@ TEST_F(TpmKeyTest, CreatedKeySignsAndLoadsBackAsTheSameKey) {
   TpmKeys elsewhere;
   auto loaded = elsewhere.load(created().blob);
   ASSERT_TRUE(loaded);
-  EXPECT_EQ(public_der(*loaded->key), der);
+  EXPECT_EQ(public_der(*loaded->key()), der);
   EXPECT_EQ(sign(*loaded), signature);  // PKCS #1 v1.5 is deterministic
-  EXPECT_EQ(provider_encoding(*loaded->key), created().blob) << "not the provider's stored form";
+  EXPECT_EQ(provider_encoding(*loaded->key()), created().blob) << "not the provider's stored form";
 }
 
 // A new key is exempt from lockout and is otherwise what the provider makes: the same attributes
@@ -187,7 +187,7 @@ TEST_F(TpmKeyTest, BlobHoldsNoPrivateKey) {
       d2i_PKCS8_PRIV_KEY_INFO(nullptr, &cursor, static_cast<long>(blob.size()));
   EXPECT_EQ(info, nullptr) << "the blob is a PKCS #8 private key";
   PKCS8_PRIV_KEY_INFO_free(info);
-  EXPECT_FALSE(holds_private_half(blob, **tpm_public_half(*created().key.key)));
+  EXPECT_FALSE(holds_private_half(blob, **tpm_public_half(*created().key.key())));
 }
 
 // The check above finds a private key that is there: a software key's PKCS #1 form.
@@ -325,9 +325,9 @@ std::optional<TpmFailure> attempt(TpmKeys& keys, const CreatedTpmKey& with, Use 
       return loaded ? std::nullopt : std::optional(loaded.error());
     }
     case Use::kSign: {
-      auto made = keys.sign(*with.key.signer, with.blob, kDigest);
+      auto made = keys.sign(*with.key.signer(), with.blob, kDigest);
       if (!made) return made.error();
-      return verifies(public_der(*with.key.key), kDigest, made->signature)
+      return verifies(public_der(*with.key.key()), kDigest, made->signature)
                  ? std::nullopt
                  : std::optional(TpmFailure::kFailed);
     }

@@ -102,7 +102,7 @@ StatusOr<CreatedKey> create_key(const Attributes& parameters, KeyKinds& kinds) {
   item->set(Attr::kSecAttrTokenID, std::move(*storage));
   auto made = (*kind)->create(static_cast<int>(*bits));
   if (!made) return Unexpected(made.error());
-  item->set(Attr::kSecAttrKeySizeInBits, std::int64_t{key_size_in_bits(*made->key.key)});
+  item->set(Attr::kSecAttrKeySizeInBits, std::int64_t{size_in_bits(made->key.numbers())});
   item->private_key = std::move(made->stored);
   if (keychain != nullptr) {
     OSStatus status = store_item(keychain->database(), *item, kinds);

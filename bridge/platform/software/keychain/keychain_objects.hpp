@@ -46,9 +46,8 @@ class KeyObject final : public Object {
   const KeyItem& item() const { return item_; }
   KeyPlace place() const { return {keychain_identity_, item_.id}; }
   KeyKind& kind() const { return *kind_; }
-  EVP_PKEY* key() const { return decoded_.key.get(); }
-  Sha256Signer* signer() const { return decoded_.signer.get(); }
-  const Pkey& shared_key() const { return decoded_.key; }
+  const DecodedKey& decoded() const { return decoded_; }
+  Sha256Signer* signer() const { return decoded_.signer(); }
 
  private:
   KeyItem item_;

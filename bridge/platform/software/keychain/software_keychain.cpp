@@ -13,6 +13,7 @@
 #include "bridge/platform/software/keychain/key_query.hpp"
 #include "bridge/platform/software/keychain/keychain_objects.hpp"
 #include "bridge/platform/software/keychain/keychain_status.hpp"
+#include "bridge/platform/software/keys/rsa_der.hpp"
 
 namespace ktarn::platform::software {
 
@@ -20,11 +21,6 @@ namespace {
 
 const KeyObject* as_key(const Object& object) {
   return dynamic_cast<const KeyObject*>(&object);
-}
-
-std::optional<Constant> key_type_of(EVP_PKEY& key) {
-  if (!is_rsa_key(key)) return std::nullopt;
-  return Constant::kSecAttrKeyTypeRSA;
 }
 
 Ref error_object(OSStatus status) {
@@ -170,7 +166,7 @@ CFTypeID SoftwareKeychain::sec_key_get_type_id() {
 
 Ref SoftwareKeychain::sec_key_create_random_key(const Attributes& parameters, Ref& error) {
   auto created = create_key(parameters, kinds_);
-  if (created && !created->key.key) {
+  if (created && !created->key) {
     // Another process stored the key first: that one is used, like any stored key.
     auto stored = key_object(std::move(created->item), created->keychain_identity);
     if (stored) return std::move(*stored);
@@ -193,18 +189,17 @@ Ref SoftwareKeychain::sec_key_create_random_key(const Attributes& parameters, Re
 // sound key has no attributes to judge.
 std::optional<Attributes> SoftwareKeychain::sec_key_copy_attributes(const Object& key) {
   const KeyObject* found = as_key(key);
-  if (found == nullptr || found->key() == nullptr) return std::nullopt;
-  auto type = key_type_of(*found->key());
-  if (!type) return std::nullopt;
+  if (found == nullptr || !found->decoded().is_rsa()) return std::nullopt;
   Attributes attributes = item_attributes(found->item());
-  attributes.set(Attr::kSecAttrKeyType, *type);
-  attributes.set(Attr::kSecAttrKeySizeInBits, std::int64_t{key_size_in_bits(*found->key())});
+  attributes.set(Attr::kSecAttrKeyType, Constant::kSecAttrKeyTypeRSA);
+  attributes.set(Attr::kSecAttrKeySizeInBits,
+                 std::int64_t{size_in_bits(found->decoded().numbers())});
   return attributes;
 }
 
 Ref SoftwareKeychain::sec_key_copy_public_key(const Object& key) {
   const KeyObject* found = as_key(key);
-  if (found == nullptr || found->key() == nullptr) return nullptr;
+  if (found == nullptr || !found->decoded().is_rsa()) return nullptr;
   KeyItem public_half = found->item();
   public_half.set(Attr::kSecAttrKeyClass, Constant::kSecAttrKeyClassPublic);
   public_half.set(Attr::kSecAttrIsPermanent, false);
@@ -212,10 +207,8 @@ Ref SoftwareKeychain::sec_key_copy_public_key(const Object& key) {
   public_half.set(Attr::kSecAttrIsExtractable, true);
   public_half.set(Attr::kSecAttrCanSign, false);
   public_half.private_key = SecretBytes();
-  auto public_key = found->kind().public_half(found->shared_key());
-  if (!public_key) return nullptr;
   return std::make_unique<KeyObject>(std::move(public_half), std::string(),
-                                     DecodedKey{std::move(*public_key), nullptr}, found->kind());
+                                     found->decoded().public_half(), found->kind());
 }
 
 // Only public keys are exported; a private key never leaves the keychain, extractable or not.
@@ -226,10 +219,9 @@ std::optional<Bytes> SoftwareKeychain::sec_key_copy_external_representation(cons
   if (found != nullptr &&
       found->item().get<Constant>(Attr::kSecAttrKeyClass) != Constant::kSecAttrKeyClassPublic) {
     status = errSecDataNotAvailable;
-  } else if (found != nullptr && found->key() != nullptr) {
-    auto der = encode_public_key(*found->key());
-    if (der) return std::move(*der);
-    status = der.error();
+  } else if (found != nullptr && found->decoded().is_rsa()) {
+    const RsaPublicNumbers& numbers = found->decoded().numbers();
+    return write_rsa_public_key(numbers.modulus, numbers.exponent);
   }
   error = error_object(status);
   return std::nullopt;
@@ -238,9 +230,8 @@ std::optional<Bytes> SoftwareKeychain::sec_key_copy_external_representation(cons
 bool SoftwareKeychain::sec_key_is_algorithm_supported(const Object& key, KeyOperationType operation,
                                                       KeyAlgorithm algorithm) {
   const KeyObject* found = as_key(key);
-  return found != nullptr && found->key() != nullptr &&
+  return found != nullptr && found->decoded().is_rsa() &&
          found->item().get<Constant>(Attr::kSecAttrKeyClass) == Constant::kSecAttrKeyClassPrivate &&
-         key_type_of(*found->key()) == Constant::kSecAttrKeyTypeRSA &&
          found->item().get<bool>(Attr::kSecAttrCanSign) &&
          operation == KeyOperationType::kSecKeyOperationTypeSign &&
          algorithm == KeyAlgorithm::kSecKeyAlgorithmRSASignatureDigestPKCS1v15SHA256;

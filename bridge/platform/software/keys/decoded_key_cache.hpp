@@ -14,19 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "bridge/platform/software/keys/decoded_key.hpp"
 #include "bridge/platform/software/keys/rsa_key.hpp"
 
 namespace ktarn::platform::software {
 
 class KeyKind;
 struct KeyPlace;
-
-// A decoded private key and its signing context (none when the context could not be set up,
-// so signing fails while the key can still be read).
-struct DecodedKey {
-  Pkey key;
-  Signer signer;
-};
 
 class DecodedKeyCache {
  public:

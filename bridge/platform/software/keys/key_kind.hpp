@@ -80,9 +80,6 @@ class KeyKind {
   virtual StatusOr<SecretBytes> stored_form(const SecretBytes& made, const KeyPlace& place) = 0;
   // The key a stored form stands for, with its signing context.
   virtual StatusOr<DecodedKey> load(const SecretBytes& stored, const KeyPlace& place) = 0;
-  // The public half of a key of the kind as an ordinary OpenSSL key of the default context,
-  // which encodes, verifies and compares like any other.
-  virtual StatusOr<Pkey> public_half(const Pkey& key) = 0;
   // RSASSA-PKCS1-v1_5 over the SHA-256 digest with a loaded key's signer; stored is what the key
   // was loaded from, for a kind that may have to load it again to sign.
   virtual StatusOr<KeySignature> sign(Sha256Signer& signer, const SecretBytes& stored,

@@ -1,5 +1,7 @@
 #include "bridge/platform/software/keys/rsa_key.hpp"
 
+#include <bit>
+
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -189,6 +191,22 @@ StatusOr<Pkey> key_from_parts(const RsaParts& parts) {
   return adopt(key, errSecInternalComponent);
 }
 
+// A stored key's parts, as read and as numbers, once they are known to fit together.
+struct CheckedParts {
+  RsaPrivatePartBytes stored;
+  RsaParts numbers;
+};
+
+StatusOr<CheckedParts> checked_parts(std::span<const std::uint8_t> der) {
+  if (der.size() > 1 << 16) return Unexpected(errSecDecode);
+  const std::optional<RsaPrivatePartBytes> stored = read_two_prime_private_key(der);
+  if (!stored) return Unexpected(errSecDecode);
+  auto parts = rsa_parts(*stored);
+  if (!parts) return Unexpected(parts.error());
+  if (!parts_fit(*parts)) return Unexpected(errSecDecode);
+  return CheckedParts{*stored, std::move(*parts)};
+}
+
 // An RSA key whose modulus, exponents and primes fit together; errSecDecode otherwise.
 StatusOr<Pkey> sound_rsa(StatusOr<Pkey> key) {
   if (!key) return key;
@@ -245,14 +263,36 @@ StatusOr<Pkey> generate_rsa_key(int bits) {
 }
 
 StatusOr<Pkey> decode_rsa_private_key(std::span<const std::uint8_t> der) {
-  if (der.size() > 1 << 16) return Unexpected(errSecDecode);
-  // Checked before any key is made of it.
-  const std::optional<RsaPrivatePartBytes> stored = read_two_prime_private_key(der);
-  if (!stored) return Unexpected(errSecDecode);
-  auto parts = rsa_parts(*stored);
+  auto parts = checked_parts(der);
   if (!parts) return Unexpected(parts.error());
-  if (!parts_fit(*parts)) return Unexpected(errSecDecode);
-  return key_from_parts(*parts);
+  return key_from_parts(parts->numbers);
+}
+
+StatusOr<RsaPublicNumbers> check_rsa_private_key(std::span<const std::uint8_t> der) {
+  auto parts = checked_parts(der);
+  if (!parts) return Unexpected(parts.error());
+  return RsaPublicNumbers{Bytes(parts->stored[0].begin(), parts->stored[0].end()),
+                          Bytes(parts->stored[1].begin(), parts->stored[1].end())};
+}
+
+StatusOr<RsaPublicNumbers> rsa_public_numbers(EVP_PKEY& key) {
+  if (!is_rsa_key(key)) return Unexpected(errSecInternalComponent);
+  BIGNUM* modulus = nullptr;
+  BIGNUM* exponent = nullptr;
+  const bool read = EVP_PKEY_get_bn_param(&key, OSSL_PKEY_PARAM_RSA_N, &modulus) == 1 &&
+                    EVP_PKEY_get_bn_param(&key, OSSL_PKEY_PARAM_RSA_E, &exponent) == 1;
+  const Number n(modulus), e(exponent);
+  if (!read) return Unexpected(errSecInternalComponent);
+  RsaPublicNumbers numbers{Bytes(static_cast<std::size_t>(BN_num_bytes(n.get()))),
+                           Bytes(static_cast<std::size_t>(BN_num_bytes(e.get())))};
+  BN_bn2bin(n.get(), numbers.modulus.data());
+  BN_bn2bin(e.get(), numbers.exponent.data());
+  return numbers;
+}
+
+int size_in_bits(const RsaPublicNumbers& numbers) {
+  if (numbers.modulus.empty()) return 0;
+  return static_cast<int>(numbers.modulus.size() * 8) - std::countl_zero(numbers.modulus.front());
 }
 
 StatusOr<Pkey> read_rsa_private_key_pem(std::string_view pem) {
@@ -272,18 +312,9 @@ StatusOr<SecretBytes> encode_private_key(EVP_PKEY& key) {
 }
 
 StatusOr<Bytes> encode_public_key(EVP_PKEY& key) {
-  if (!is_rsa_key(key)) return Unexpected(errSecInternalComponent);
-  BIGNUM* modulus = nullptr;
-  BIGNUM* exponent = nullptr;
-  const bool read = EVP_PKEY_get_bn_param(&key, OSSL_PKEY_PARAM_RSA_N, &modulus) == 1 &&
-                    EVP_PKEY_get_bn_param(&key, OSSL_PKEY_PARAM_RSA_E, &exponent) == 1;
-  const Number n(modulus), e(exponent);
-  if (!read) return Unexpected(errSecInternalComponent);
-  Bytes n_bytes(static_cast<std::size_t>(BN_num_bytes(n.get())));
-  Bytes e_bytes(static_cast<std::size_t>(BN_num_bytes(e.get())));
-  BN_bn2bin(n.get(), n_bytes.data());
-  BN_bn2bin(e.get(), e_bytes.data());
-  return write_rsa_public_key(n_bytes, e_bytes);
+  auto numbers = rsa_public_numbers(key);
+  if (!numbers) return Unexpected(numbers.error());
+  return write_rsa_public_key(numbers->modulus, numbers->exponent);
 }
 
 int key_size_in_bits(EVP_PKEY& key) {

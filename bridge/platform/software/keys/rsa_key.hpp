@@ -76,6 +76,21 @@ StatusOr<Pkey> generate_rsa_key(int bits);
 // key under check came from the keychain file, whose writer could store any key of its choosing
 // (bench/README.md has the figures).
 StatusOr<Pkey> decode_rsa_private_key(std::span<const std::uint8_t> der);
+// The public numbers of an RSA key as magnitudes (big-endian, without leading zero octets): all
+// that the key's attributes and the export of its public half are made of.
+struct RsaPublicNumbers {
+  Bytes modulus;
+  Bytes exponent;
+};
+// The public numbers of the stored key that decode_rsa_private_key would make of der, after the
+// same checks, without making the key itself: a lookup that only reads a key's attributes or
+// exports its public half never needs it.
+StatusOr<RsaPublicNumbers> check_rsa_private_key(std::span<const std::uint8_t> der);
+// The public numbers of an RSA key (one a provider holds included); errSecInternalComponent for
+// any other key.
+StatusOr<RsaPublicNumbers> rsa_public_numbers(EVP_PKEY& key);
+int size_in_bits(const RsaPublicNumbers& numbers);
+
 // An RSA private key from PEM text (PKCS #1 or PKCS #8, never encrypted) whose parts agree with
 // each other.
 StatusOr<Pkey> read_rsa_private_key_pem(std::string_view pem);

@@ -61,8 +61,6 @@ class SealedKeyKind final : public KeyKind {
     return plain_->load(*der, place);
   }
 
-  StatusOr<Pkey> public_half(const Pkey& key) override { return plain_->public_half(key); }
-
   StatusOr<KeySignature> sign(Sha256Signer& signer, const SecretBytes& stored,
                               std::span<const std::uint8_t> digest) override {
     return plain_->sign(signer, stored, digest);

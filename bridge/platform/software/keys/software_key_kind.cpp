@@ -12,9 +12,9 @@ namespace {
 
 // A key whose signing context cannot be set up can still be read, so its failure is kept for
 // signing to report.
-DecodedKey with_signer(Pkey key) {
+OpenedKey with_signer(Pkey key) {
   auto signer = make_sha256_signer(*key);
-  return DecodedKey{std::move(key), signer ? std::move(*signer) : Signer()};
+  return OpenedKey{std::move(key), signer ? std::move(*signer) : Signer()};
 }
 
 class SoftwareKeyKind final : public KeyKind {
@@ -28,21 +28,24 @@ class SoftwareKeyKind final : public KeyKind {
     if (!key) return Unexpected(key.error());
     auto stored = encode_private_key(**key);
     if (!stored) return Unexpected(stored.error());
-    return NewKey{with_signer(std::move(*key)), std::move(*stored)};
+    OpenedKey made = with_signer(std::move(*key));
+    return NewKey{DecodedKey(std::move(made.key), std::move(made.signer)), std::move(*stored)};
   }
 
   StatusOr<SecretBytes> stored_form(const SecretBytes& made, const KeyPlace& /*place*/) override {
     return made;
   }
 
+  // Checked now and made on first use, from a copy of the stored bytes that is wiped once the
+  // key is made or let go.
   StatusOr<DecodedKey> load(const SecretBytes& stored, const KeyPlace& /*place*/) override {
-    auto key = decode_rsa_private_key(stored.view());
-    if (!key) return Unexpected(key.error());
-    return with_signer(std::move(*key));
+    auto numbers = check_rsa_private_key(stored.view());
+    if (!numbers) return Unexpected(numbers.error());
+    return DecodedKey(std::move(*numbers), [stored] {
+      auto key = decode_rsa_private_key(stored.view());
+      return key ? with_signer(std::move(*key)) : OpenedKey{};
+    });
   }
-
-  // The key is its own public half: encoding and verifying read only its public numbers.
-  StatusOr<Pkey> public_half(const Pkey& key) override { return key; }
 
   StatusOr<KeySignature> sign(Sha256Signer& signer, const SecretBytes& /*stored*/,
                               std::span<const std::uint8_t> digest) override {

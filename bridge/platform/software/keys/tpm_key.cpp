@@ -493,9 +493,9 @@ TpmResult<TpmSignature> TpmKeys::sign(Sha256Signer& signer, std::span<const std:
   }
   auto loaded = load(blob);
   if (!loaded) return Unexpected(loaded.error());
-  const auto& again = *static_cast<const Context*>(loaded->signer->owner.get());
+  const auto& again = *static_cast<const Context*>(loaded->signer()->owner.get());
   const bool cut_again = bounded(again, bounds_.call, [&] {
-    if (auto made = sign_sha256_digest(*loaded->signer, digest)) signature = std::move(*made);
+    if (auto made = sign_sha256_digest(*loaded->signer(), digest)) signature = std::move(*made);
   });
   if (signature) return TpmSignature{std::move(*signature), std::move(*loaded)};
   return Unexpected(failure_of(again, cut_again, TpmFailure::kFailed));

@@ -39,10 +39,6 @@ class TpmKeyKind final : public KeyKind {
     return with_status(keys_.load(stored.view()));
   }
 
-  StatusOr<Pkey> public_half(const Pkey& key) override {
-    return with_status(tpm_public_half(*key));
-  }
-
   StatusOr<KeySignature> sign(Sha256Signer& signer, const SecretBytes& stored,
                               std::span<const std::uint8_t> digest) override {
     auto made = keys_.sign(signer, stored.view(), digest);
