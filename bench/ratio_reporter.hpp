@@ -15,17 +15,25 @@
 
 namespace ktarn::bench {
 
-// CPU time per iteration of each benchmark run so far, by name.
+// CPU time per iteration of each benchmark run so far, by name, and the clock's time beside it,
+// for benchmarks that time other processes (UseRealTime); both in the benchmark's own unit.
 class CpuTimes {
  public:
-  void record(const std::string& name, double ns) { ns_[name] = ns; }
-  std::optional<double> ns(const std::string& name) const {
-    const auto found = ns_.find(name);
-    return found == ns_.end() ? std::nullopt : std::optional<double>(found->second);
+  void record(const std::string& name, double ns, double real) {
+    ns_[name] = ns;
+    real_[name] = real;
   }
+  std::optional<double> ns(const std::string& name) const { return find(ns_, name); }
+  std::optional<double> real(const std::string& name) const { return find(real_, name); }
 
  private:
+  static std::optional<double> find(const std::map<std::string, double>& times,
+                                    const std::string& name) {
+    const auto found = times.find(name);
+    return found == times.end() ? std::nullopt : std::optional<double>(found->second);
+  }
   std::map<std::string, double> ns_;
+  std::map<std::string, double> real_;
 };
 
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -36,7 +44,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
       : ConsoleReporter(OO_None), summary_(std::move(summary)) {}
 
   void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) times_.record(run.benchmark_name(), run.GetAdjustedCPUTime());
+    for (const Run& run : runs) {
+      times_.record(run.benchmark_name(), run.GetAdjustedCPUTime(), run.GetAdjustedRealTime());
+    }
     ConsoleReporter::ReportRuns(runs);
   }
 
