@@ -1,5 +1,7 @@
-// How a process of this system uses the crypto library, settled once before its first use:
-// the companion and the keychain tool call it first thing.
+// How a process of this system uses the crypto library, settled once, just before its first use:
+// the digest, the software keychain's keys and the keychain tool ask for it first, and a process
+// that never uses the library (one that only answers "health") never sets it up, which would cost
+// it a sixth of its start and a megabyte of memory.
 #pragma once
 
 namespace ktarn {
@@ -15,6 +17,7 @@ namespace ktarn {
 //   generators of the same strength, seeded from the operating system alike, and a generator
 //   named in the library's configuration file still takes precedence, since that file is read
 //   later, on the library's first real use.
+// Idempotent; only the first call does anything.
 void prepare_crypto_library();
 
 }  // namespace ktarn

@@ -4,6 +4,8 @@
 
 #include <new>
 
+#include "base/crypto_library.hpp"
+
 namespace ktarn {
 
 namespace {
@@ -12,7 +14,10 @@ namespace {
 // digest named by EVP_sha256() would look it up again on every call, which costs about what
 // hashing a request's payload does.
 const EVP_MD* sha256_implementation() {
-  static EVP_MD* const fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  static EVP_MD* const fetched = [] {
+    prepare_crypto_library();
+    return EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  }();
   return fetched;
 }
 

@@ -15,7 +15,6 @@
 #include <string_view>
 #include <vector>
 
-#include "base/crypto_library.hpp"
 #include "main/key_name.hpp"
 #include "main/line_reader.hpp"
 #include "main/output.hpp"
@@ -47,7 +46,6 @@ void open_standard_descriptors() {
 
 int main(int argc, char** argv) {
   using namespace ktarn::host;
-  ktarn::prepare_crypto_library();
   std::set_new_handler(stop_silently);
   std::set_terminate(stop_silently);
   open_standard_descriptors();

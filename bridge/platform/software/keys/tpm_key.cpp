@@ -26,6 +26,7 @@
 #include <openssl/rsa.h>
 
 #include "base/c_handle.hpp"
+#include "base/crypto_library.hpp"
 #include "bridge/platform/software/keys/tss_key_creation.hpp"
 #include "bridge/platform/status_codes.hpp"
 
@@ -298,14 +299,14 @@ OSStatus status_from_tpm_failure(TpmFailure failure) {
   return errSecInternalComponent;
 }
 
-// OpenSSL is set up here, before any TpmKeys is complete, so that its own clean-up at exit is
-// registered first and so runs last: an instance that lives as long as the process (the default
-// platform's) then releases its keys and provider while OpenSSL still stands. (A request for no
-// option at all returns before setting anything up; the one asked for, that OpenSSL's error texts
-// are not loaded, is what the process asks for anyway: base/crypto_library.hpp.)
+// OpenSSL is set up here (as every process of this system uses it: base/crypto_library.hpp),
+// before any TpmKeys is complete, so that its own clean-up at exit is registered first and so runs
+// last: an instance that lives as long as the process (the default platform's, made with the
+// keychain, before the keychain's first use of the library) then releases its keys and provider
+// while OpenSSL still stands.
 TpmKeys::TpmKeys() : TpmKeys(TpmBounds{}) {}
 TpmKeys::TpmKeys(TpmBounds bounds) : bounds_(bounds) {
-  OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS, nullptr);
+  prepare_crypto_library();
 }
 TpmKeys::~TpmKeys() = default;
 TpmKeys::TpmKeys(TpmKeys&&) noexcept = default;
