@@ -437,6 +437,9 @@ TpmResult<CreatedTpmKey> TpmKeys::create_in(const std::shared_ptr<Context>& cont
   const bool was_cut = bounded(*context, bounds_.creation,
                                [&] { made = context->tss->create_lockout_exempt_rsa_key(bits); });
   if (!made) {
+    // Made again for the next call even when the TPM answers by then (a resource manager
+    // restarted at once, say): this connection takes no further command.
+    if (!tpm_answered(made.error()) && context_ == context) context_.reset();
     const std::optional<TpmFailure> said = was_cut ? std::nullopt : verdict_of(made.error());
     return Unexpected(judged(*context, was_cut, said, TpmFailure::kFailed));
   }

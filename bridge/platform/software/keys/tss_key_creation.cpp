@@ -26,13 +26,6 @@ void free_output(void* output) {
 template <class T>
 using Output = CHandle<T, free_output>;
 
-// Whether the TPM (or a resource manager on its behalf) answered the command, so that the
-// connection still carries the next one.
-bool answered(TssCode code) {
-  const TssCode layer = code & TSS2_RC_LAYER_MASK;
-  return layer == TSS2_TPM_RC_LAYER || layer == TSS2_RESMGR_TPM_RC_LAYER;
-}
-
 // The provider's choice of primary key: elliptic-curve where the TPM lists that algorithm among
 // the first page of those it implements, RSA otherwise. The same question as the provider's,
 // so the same answer, and so the same primary key.
@@ -126,6 +119,11 @@ Expected<Bytes, TssCode> stored_form(const TssLibrary& tss, const TPM2B_PUBLIC& 
 
 }  // namespace
 
+bool tpm_answered(TssCode code) {
+  const TssCode layer = code & TSS2_RC_LAYER_MASK;
+  return layer == TSS2_TPM_RC_LAYER || layer == TSS2_RESMGR_TPM_RC_LAYER;
+}
+
 Expected<TssConnection, TssCode> TssConnection::open(const std::string& tcti) {
   const TssLibrary* tss = tss_library();
   if (tss == nullptr) return Unexpected(kTssUnavailable);
@@ -166,7 +164,7 @@ Expected<Bytes, TssCode> TssConnection::create_lockout_exempt_rsa_key(int bits) 
   // The primary key takes a slot in the TPM until it is flushed. A command that was cut is never
   // followed by another: the TPM that did not answer it may not answer the next either, and a
   // resource manager flushes what its client left once the connection closes.
-  if (answered(code)) tss_->flush_context(esys_.get(), primary_object);
+  if (tpm_answered(code)) tss_->flush_context(esys_.get(), primary_object);
   if (code != TSS2_RC_SUCCESS) return Unexpected(code);
   auto stored = stored_form(*tss_, *public_area, *wrapped);
   wipe_memory(wrapped.get(), sizeof(TPM2B_PRIVATE));

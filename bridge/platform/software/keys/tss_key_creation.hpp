@@ -23,6 +23,11 @@ namespace ktarn::platform::software {
 using TssCode = std::uint32_t;
 inline constexpr TssCode kTssUnavailable = 0xffffffff;
 
+// Whether the TPM (or a resource manager on its behalf) answered the command that failed with
+// code. One it did not answer leaves the connection that sent it unusable (the stack takes no
+// further command on it), even once the TPM answers again.
+bool tpm_answered(TssCode code);
+
 void finalize_tcti(TSS2_TCTI_CONTEXT* tcti);
 void finalize_esys(ESYS_CONTEXT* esys);
 
