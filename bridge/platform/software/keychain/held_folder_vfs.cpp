@@ -70,6 +70,11 @@ int access_in_held_folder(sqlite3_vfs* layer, const char* name, int flags, int* 
 const char* held_folder_vfs() {
   static sqlite3_vfs layer{};
   if (layer.zName != nullptr) return layer.zName;
+  // A keychain is a few pages, read into the page cache as needed: the cache's usual start of
+  // twenty pages at once is touched page by page when it is made, which costs a new process
+  // about 35 page faults before its first answer. Only a process's first use of the database
+  // library can change it; after that the call is refused and the usual start stays.
+  sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
   sqlite3_vfs* unix_layer = sqlite3_vfs_find("unix");
   if (unix_layer == nullptr) return nullptr;
   sqlite3_vfs copy = *unix_layer;

@@ -462,8 +462,10 @@ OSStatus KeychainDatabase::replace_private_key(std::int64_t id, std::string_view
   return update.run();
 }
 
+// The file's own schema only: checking this connection's temporary one too would make it, a
+// second database with a page cache of its own, for nothing the file can damage.
 OSStatus KeychainDatabase::check_integrity() {
-  Statement check(*statements_, "PRAGMA integrity_check(1)");
+  Statement check(*statements_, "PRAGMA main.integrity_check(1)");
   if (check.status() != errSecSuccess) return check.status();
   int result = check.step();
   if (result != SQLITE_ROW) return status_from_sqlite(result);
