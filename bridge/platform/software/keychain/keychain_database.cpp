@@ -88,39 +88,28 @@ OSStatus execute(sqlite3* db, const char* sql) {
   return status_from_sqlite(sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
 }
 
-// The item statements, written once from the item's attribute descriptions. Every statement
-// reads and writes the columns in the order of kItemAttributes, after the id: the value of
-// attribute i is column i + 1 of a row read and parameter i + 1 of a statement, where an unbound
-// search parameter compares nothing. A search by tag goes through the tag index in insertion
-// order, so the oldest match is the first row read.
+// The item statements. Every statement reads and writes the columns in the order of
+// kItemAttributes, after the id: the value of attribute i is column i + 1 of a row read and
+// parameter i + 1 of a statement. A search compares exactly the attributes it is given, so its
+// text names only those; a search by tag goes through the tag index in insertion order, so the
+// oldest match is the first row read.
 struct ItemStatements {
-  std::string every_item, first_by_tag, first_of_all, remove_by_tag, remove_of_all, insert;
+  std::string every_item, select, insert;
 };
 
 std::string parameter(std::size_t i) {
   return concat("?", std::to_string(i + 1));
 }
 
-// Every searched attribute compared when its parameter is bound; by tag, the tag always is.
-std::string where_clause(bool by_tag) {
+// Each searched attribute's column equal to its parameter; nothing for a search of every item.
+std::string where_clause(const Attributes& match) {
   std::string clause;
   for (std::size_t i = 0; i < kItemAttributeCount; ++i) {
-    const std::string column(kItemAttributes[i].column);
-    const bool is_tag = kItemAttributes[i].name == Attr::kSecAttrApplicationTag;
-    clause += clause.empty() ? "WHERE " : " AND ";
-    if (by_tag && is_tag) {
-      clause += column;
-      clause += " = ";
-      clause += parameter(i);
-    } else {
-      clause += "(";
-      clause += parameter(i);
-      clause += " IS NULL OR ";
-      clause += column;
-      clause += " = ";
-      clause += parameter(i);
-      clause += ")";
-    }
+    if (match.find(kItemAttributes[i].name) == nullptr) continue;
+    clause += clause.empty() ? " WHERE " : " AND ";
+    clause += kItemAttributes[i].column;
+    clause += " = ";
+    clause += parameter(i);
   }
   return clause;
 }
@@ -134,14 +123,10 @@ const ItemStatements& item_statements() {
     }
     columns += "private_key";
     parameters += parameter(kItemAttributeCount);
-    const std::string select = "SELECT id, " + columns + " FROM key_items ";
-    const std::string first = " ORDER BY id LIMIT 1";
+    const std::string select = "SELECT id, " + columns + " FROM key_items";
     return ItemStatements{
-        select + "ORDER BY id",
-        select + where_clause(true) + first,
-        select + where_clause(false) + first,
-        "DELETE FROM key_items " + where_clause(true),
-        "DELETE FROM key_items " + where_clause(false),
+        select + " ORDER BY id",
+        select,
         "INSERT INTO key_items (" + columns + ", id) VALUES (" + parameters + ", " +
             parameter(kItemAttributeCount + 1) + ")",
     };
@@ -283,10 +268,6 @@ OSStatus KeychainDatabase::make_keychain_if_changed(const FileChange& change) {
 // anything else in it must already be a keychain, and a sound one. A keychain of the first layout
 // is upgraded, or read as if it were, by a connection that may not write.
 OSStatus KeychainDatabase::make_keychain_if_empty() {
-  constexpr const char* kProbe =
-      "SELECT (SELECT application_id FROM pragma_application_id),"
-      " (SELECT user_version FROM pragma_user_version),"
-      " (SELECT count(*) FROM sqlite_schema)";
   NewKeyStorage new_keys;
   // A kind readied for a keychain that is then not made with it is told so, whichever way this
   // ends.
@@ -301,14 +282,14 @@ OSStatus KeychainDatabase::make_keychain_if_empty() {
     if (pass == 1 && choose_new_key_storage_) new_keys = choose_new_key_storage_();
     auto transaction = pass == 0 ? begin_read() : begin_write();
     if (!transaction) return transaction.error();
-    Statement probe(*statements_, kProbe);
-    if (probe.status() != errSecSuccess) return probe.status();
-    int result = probe.step();
-    if (result != SQLITE_ROW) return status_from_sqlite(result);
-    const std::int64_t application = probe.integer(0);
-    const std::int64_t version = probe.integer(1);
-    if (application == kApplicationId && version == kLayoutVersion) return check_integrity();
-    if (application == kApplicationId && version == kFirstLayoutVersion) {
+    // Three small statements: one reading the header's two marks through their table-valued
+    // forms costs a new process more to prepare than all three together.
+    auto application = single_integer("PRAGMA main.application_id");
+    if (!application) return application.error();
+    auto version = single_integer("PRAGMA main.user_version");
+    if (!version) return version.error();
+    if (*application == kApplicationId && *version == kLayoutVersion) return check_integrity();
+    if (*application == kApplicationId && *version == kFirstLayoutVersion) {
       if (OSStatus status = check_integrity(); status != errSecSuccess) return status;
       if (read_only_) {
         // Committed, since the end of a transaction without it would drop the views again.
@@ -321,7 +302,10 @@ OSStatus KeychainDatabase::make_keychain_if_empty() {
       }
       return transaction->commit();
     }
-    if (application != 0 || version != 0 || probe.integer(2) != 0) return errSecInvalidKeychain;
+    if (*application != 0 || *version != 0) return errSecInvalidKeychain;
+    auto schema_entries = single_integer("SELECT count(*) FROM main.sqlite_schema");
+    if (!schema_entries) return schema_entries.error();
+    if (*schema_entries != 0) return errSecInvalidKeychain;
     if (read_only_) {
       awaits_layout_ = true;
       return errSecSuccess;
@@ -381,6 +365,14 @@ StatusOr<KeychainDatabase::Transaction> KeychainDatabase::continue_reading() {
   Transaction transaction(std::move(*kept_read_));
   kept_read_.reset();
   return transaction;
+}
+
+StatusOr<std::int64_t> KeychainDatabase::single_integer(const char* sql) {
+  Statement query(*statements_, sql);
+  if (query.status() != errSecSuccess) return Unexpected(query.status());
+  int result = query.step();
+  if (result != SQLITE_ROW) return Unexpected(status_from_sqlite(result));
+  return query.integer(0);
 }
 
 StatusOr<bool> KeychainDatabase::is_locked() {
@@ -487,9 +479,8 @@ StatusOr<std::vector<KeyItem>> KeychainDatabase::items() {
 }
 
 StatusOr<std::optional<KeyItem>> KeychainDatabase::first_item(const Attributes& match) {
-  const ItemStatements& sql = item_statements();
-  const bool by_tag = match.find(Attr::kSecAttrApplicationTag) != nullptr;
-  Statement query(*statements_, by_tag ? sql.first_by_tag : sql.first_of_all);
+  Statement query(*statements_,
+                  concat(item_statements().select, where_clause(match), " ORDER BY id LIMIT 1"));
   if (OSStatus status = bind_search(query, match); status != errSecSuccess) {
     return Unexpected(status);
   }
@@ -516,9 +507,7 @@ StatusOr<std::int64_t> KeychainDatabase::insert(const KeyItem& item) {
 }
 
 StatusOr<std::int64_t> KeychainDatabase::remove_items(const Attributes& match) {
-  const ItemStatements& sql = item_statements();
-  const bool by_tag = match.find(Attr::kSecAttrApplicationTag) != nullptr;
-  Statement remove(*statements_, by_tag ? sql.remove_by_tag : sql.remove_of_all);
+  Statement remove(*statements_, concat("DELETE FROM key_items", where_clause(match)));
   OSStatus status = bind_search(remove, match);
   if (status == errSecSuccess) status = remove.run();
   if (status != errSecSuccess) return Unexpected(status);

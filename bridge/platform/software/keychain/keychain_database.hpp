@@ -127,6 +127,8 @@ class KeychainDatabase {
   KeychainDatabase(sqlite3* db, std::string path, VettedKeychain& vetted, KeychainAccess access,
                    NewKeyStorageChoice new_key_storage);
   OSStatus configure();
+  // The one integer the statement's first row starts with.
+  StatusOr<std::int64_t> single_integer(const char* sql);
   StatusOr<Transaction> begin(const char* statement);
   OSStatus make_keychain_if_empty();
 
