@@ -43,7 +43,9 @@ class LineReader {
   std::optional<std::string_view> gather_line();
 
   ReadFunction read_;
-  std::array<char, kInputBlockBytes> buffer_{};
+  // Left unwritten until read into: only bytes a read wrote are ever looked at, and filling it
+  // first would touch all sixteen of its pages in every new process, however short its input.
+  std::array<char, kInputBlockBytes> buffer_;
   std::size_t begin_ = 0;  // unread bytes are buffer_[begin_, end_)
   std::size_t end_ = 0;
   std::string gathered_;  // a line that spans reads, put together
