@@ -101,17 +101,24 @@ std::string parameter(std::size_t i) {
   return concat("?", std::to_string(i + 1));
 }
 
-// Each searched attribute's column equal to its parameter; nothing for a search of every item.
-std::string where_clause(const Attributes& match) {
-  std::string clause;
+// A search's statement: head, each searched attribute's column equal to its parameter, tail;
+// without a searched attribute it covers every item.
+std::string search_statement(std::string_view head, const Attributes& match,
+                             std::string_view tail) {
+  std::string text;
+  text.reserve(head.size() + tail.size() + 256);
+  text += head;
+  std::string_view joint = " WHERE ";
   for (std::size_t i = 0; i < kItemAttributeCount; ++i) {
     if (match.find(kItemAttributes[i].name) == nullptr) continue;
-    clause += clause.empty() ? " WHERE " : " AND ";
-    clause += kItemAttributes[i].column;
-    clause += " = ";
-    clause += parameter(i);
+    text += joint;
+    joint = " AND ";
+    text += kItemAttributes[i].column;
+    text += " = ?";
+    text += std::to_string(i + 1);
   }
-  return clause;
+  text += tail;
+  return text;
 }
 
 const ItemStatements& item_statements() {
@@ -480,7 +487,7 @@ StatusOr<std::vector<KeyItem>> KeychainDatabase::items() {
 
 StatusOr<std::optional<KeyItem>> KeychainDatabase::first_item(const Attributes& match) {
   Statement query(*statements_,
-                  concat(item_statements().select, where_clause(match), " ORDER BY id LIMIT 1"));
+                  search_statement(item_statements().select, match, " ORDER BY id LIMIT 1"));
   if (OSStatus status = bind_search(query, match); status != errSecSuccess) {
     return Unexpected(status);
   }
@@ -507,7 +514,7 @@ StatusOr<std::int64_t> KeychainDatabase::insert(const KeyItem& item) {
 }
 
 StatusOr<std::int64_t> KeychainDatabase::remove_items(const Attributes& match) {
-  Statement remove(*statements_, concat("DELETE FROM key_items", where_clause(match)));
+  Statement remove(*statements_, search_statement("DELETE FROM key_items", match, ""));
   OSStatus status = bind_search(remove, match);
   if (status == errSecSuccess) status = remove.run();
   if (status != errSecSuccess) return Unexpected(status);
