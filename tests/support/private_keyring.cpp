@@ -14,6 +14,8 @@
 
 #include <gio/gio.h>
 
+#include "support/on_path.hpp"
+
 namespace ktarn::testing {
 namespace {
 
@@ -21,20 +23,6 @@ constexpr std::string_view kPassword = "throw-away keyring password";
 constexpr const char* kService = "org.freedesktop.secrets";
 constexpr const char* kCollection = "/org/freedesktop/secrets/collection/login";
 constexpr auto kStartDeadline = std::chrono::seconds(10);
-
-bool on_path(std::string_view program) {
-  const char* path = std::getenv("PATH");
-  std::string_view folders = path != nullptr ? path : "";
-  while (!folders.empty()) {
-    const auto colon = folders.find(':');
-    const std::string folder(folders.substr(0, colon));
-    if (!folder.empty() && ::access((folder + "/" + std::string(program)).c_str(), X_OK) == 0) {
-      return true;
-    }
-    folders = colon == std::string_view::npos ? std::string_view{} : folders.substr(colon + 1);
-  }
-  return false;
-}
 
 void write_file(const std::string& path, const std::string& text) {
   std::ofstream(path) << text;

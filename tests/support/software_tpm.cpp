@@ -21,26 +21,14 @@
 
 #include <openssl/crypto.h>
 
+#include "support/on_path.hpp"
+
 namespace ktarn::testing {
 namespace {
 
 constexpr const char* kTctiVariable = "TPM2OPENSSL_TCTI";
 constexpr int kPortAttempts = 20;
 constexpr auto kStartDeadline = std::chrono::seconds(10);
-
-bool on_path(std::string_view program) {
-  const char* path = std::getenv("PATH");
-  std::string_view folders = path != nullptr ? path : "";
-  while (!folders.empty()) {
-    const auto colon = folders.find(':');
-    const std::string folder(folders.substr(0, colon));
-    if (!folder.empty() && ::access((folder + "/" + std::string(program)).c_str(), X_OK) == 0) {
-      return true;
-    }
-    folders = colon == std::string_view::npos ? std::string_view{} : folders.substr(colon + 1);
-  }
-  return false;
-}
 
 // The folder OpenSSL loads provider modules from: OPENSSL_MODULES, else the one it was built with
 // (reported as MODULESDIR: "folder").
